@@ -17,7 +17,7 @@ class Field {
 public:
     double sum = 0.0;
     float point[3] = {0.0f, 0.0f, 0.0f};
-    double radiusSq = 0.0;                   // global R^2, used without perBallRadiusSq
+    double radiusSq = 0.0; // global R^2, used without perBallRadiusSq
     FalloffKernel kernel = nullptr;
     const float* positions = nullptr;        // 3 floats per metaball
     const double* perBallRadiusSq = nullptr; // squared sizes, or null (radii for FieldAvg)
@@ -66,8 +66,8 @@ public:
 
     virtual ~FieldMoving() = default;
     // Slot 0: per-metaball squared radii (radius is read only by the average classes).
-    virtual void accumulateSized(const float* centres, const double* radiusSq,
-                                 const double* radius, std::int32_t count);
+    virtual void accumulateSized(const float* centres, const double* radiusSq, const double* radius,
+                                 std::int32_t count);
     // Slot 1: every metaball has the global radius.
     virtual void accumulateUniform(const float* centres, std::int32_t count);
     void setPoint(const float p[3]) {
@@ -91,9 +91,8 @@ public:
     FalloffKernel colorKernel = nullptr;
 
     virtual ~FieldGradMoving() = default;
-    virtual void accumulateSized(const float* centres, const double* radiusSq,
-                                 const double* radius, const std::int32_t* indices,
-                                 std::int32_t count);
+    virtual void accumulateSized(const float* centres, const double* radiusSq, const double* radius,
+                                 const std::int32_t* indices, std::int32_t count);
     virtual void accumulateUniform(const float* centres, const std::int32_t* indices,
                                    std::int32_t count);
     void setPoints(const float p[3]);
@@ -155,7 +154,7 @@ struct AverageSettings {
     double radius = 20.0; // global radius, not squared
     double cutoff = 0.5;
     double trim = 0.6499999761581421;
-    bool sized = false;   // per-metaball radii present
+    bool sized = false; // per-metaball radii present
 };
 
 // Value of the average-distance surface at p from one point's sums.
