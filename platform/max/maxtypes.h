@@ -5,12 +5,16 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <string>
 
 using TimeValue = int;
 using ULONG = unsigned long;
 using DWORD = std::uint32_t;
 using BOOL = int;
 using SClass_ID = ULONG;
+// Strings of the stand-in SDK (the real one has its own string class with the same role).
+using MSTR = std::string;
+using TSTR = MSTR;
 #ifndef TRUE
 #define TRUE 1
 #define FALSE 0
