@@ -21,6 +21,18 @@ using LPARAM = std::intptr_t;
 using LRESULT = std::intptr_t;
 using INT_PTR = std::intptr_t;
 using COLORREF = std::uint32_t;
+// Same types as the host stand-in's, so both headers may be included together.
+using DWORD = std::uint32_t;
+using BOOL = int;
+#ifndef TRUE
+#define TRUE 1
+#define FALSE 0
+#endif
+using LONG_PTR = std::intptr_t;
+using LPCSTR = const char*;
+using LPSTR = char*;
+using HANDLE = void*;
+using DLGPROC = INT_PTR (*)(HWND, UINT, WPARAM, LPARAM);
 
 struct RECT {
     LONG left = 0, top = 0, right = 0, bottom = 0;
@@ -32,8 +44,12 @@ struct POINT {
 inline constexpr COLORREF RGB(int r, int g, int b) {
     return static_cast<COLORREF>((r & 0xff) | ((g & 0xff) << 8) | ((b & 0xff) << 16));
 }
-inline constexpr WORD LOWORD(std::uintptr_t v) { return static_cast<WORD>(v & 0xffff); }
-inline constexpr WORD HIWORD(std::uintptr_t v) { return static_cast<WORD>((v >> 16) & 0xffff); }
+inline constexpr WORD LOWORD(std::uintptr_t v) {
+    return static_cast<WORD>(v & 0xffff);
+}
+inline constexpr WORD HIWORD(std::uintptr_t v) {
+    return static_cast<WORD>((v >> 16) & 0xffff);
+}
 inline constexpr WPARAM MAKEWPARAM(WORD lo, WORD hi) {
     return static_cast<WPARAM>(lo) | (static_cast<WPARAM>(hi) << 16);
 }
