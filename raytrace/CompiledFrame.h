@@ -5,6 +5,9 @@
 #include <cstdint>
 
 class Texmap;
+namespace VR {
+class GenericPrimitive;
+}
 
 namespace velquin {
 
@@ -39,7 +42,7 @@ struct CompiledFrame {
     double* sizes = nullptr;    // count, or null without "useScale"
     float* colors = nullptr;    // count x 3, or null without colours
     std::int32_t count = 0;
-    void* owner = nullptr;      // the instance's dynamic-primitive part
+    VR::GenericPrimitive* owner = nullptr; // the instance's dynamic-primitive part
     std::int32_t renderId = 0;
     HitRecordTable** hitTables = nullptr;
     std::int32_t hitTableCount = 0;
@@ -54,7 +57,7 @@ struct CompiledMovingFrame {
     double** segmentSizes = nullptr;
     float* colors = nullptr;
     std::int32_t* segmentCounts = nullptr;
-    void* owner = nullptr;
+    VR::GenericPrimitive* owner = nullptr;
     std::int32_t renderId = 0;
     HitRecordTable** hitTables = nullptr;
     std::int32_t hitTableCount = 0;

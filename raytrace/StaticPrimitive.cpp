@@ -1,0 +1,452 @@
+#include "raytrace/StaticPrimitive.h"
+
+#include <cmath>
+#include <new>
+
+#include "raytrace/HitRecordTable.h"
+#include "raytrace/Marcher.h"
+
+namespace velquin {
+
+namespace {
+
+// Samples of the summed field over still metaballs.
+class StaticSummedSampler {
+public:
+    StaticSummedSampler(const VelquinMetaballPrimitiveStatic& prim, IntervalCollector& list,
+                        const float origin[3], const float direction[3])
+        : prim_(prim), list_(list), origin_(origin), direction_(direction) {}
+
+    double threshold() const { return prim_.threshold; }
+
+    bool sampleOutside(double t, double tPrev, double& v) {
+        float p[3];
+        samplePointAt(origin_, direction_, t, p);
+        Field field = makeField(p);
+        if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
+                containerFromPayload(iv->payload)->evaluate(field);
+                return false;
+            })) {
+            return false;
+        }
+        v = field.sum;
+        modulateField(prim_.texture, context_, p, v);
+        return true;
+    }
+
+    // One texture evaluation per sample, before summing; the walk stops as soon as the
+    // modulated partial sum is above the threshold, since contributions are never negative.
+    bool sampleInside(double t, double tPrev, bool& inside) {
+        float p[3];
+        samplePointAt(origin_, direction_, t, p);
+        const bool textured = prim_.texture.texmap != nullptr;
+        const float tex = textured ? textureAt(prim_.texture, context_, p) : 0.0f;
+        Field field = makeField(p);
+        bool early = false;
+        if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
+                containerFromPayload(iv->payload)->evaluate(field);
+                const double partial =
+                    textured ? applyTexture(prim_.texture, tex, field.sum) : field.sum;
+                early = partial > prim_.threshold;
+                return early;
+            })) {
+            return false;
+        }
+        if (early) {
+            inside = true;
+            return true;
+        }
+        const double v = textured ? applyTexture(prim_.texture, tex, field.sum) : field.sum;
+        inside = !(v < prim_.threshold);
+        return true;
+    }
+
+    double sampleRefine(double t) {
+        float p[3];
+        samplePointAt(origin_, direction_, t, p);
+        Field field = makeField(p);
+        walkIntervalsKeep(list_, t, [&](RayInterval* iv) {
+            containerFromPayload(iv->payload)->evaluate(field);
+        });
+        double v = field.sum;
+        modulateField(prim_.texture, context_, p, v);
+        return v;
+    }
+
+private:
+    Field makeField(const float p[3]) const {
+        Field field;
+        field.setPoint(p);
+        field.radiusSq = static_cast<double>(static_cast<float>(prim_.radiusSq));
+        field.kernel = prim_.fieldKernel;
+        field.positions = prim_.positions;
+        field.perBallRadiusSq = prim_.radii;
+        return field;
+    }
+
+    const VelquinMetaballPrimitiveStatic& prim_;
+    IntervalCollector& list_;
+    const float* origin_;
+    const float* direction_;
+    VelquinShadeContext context_;
+};
+
+// Samples of the average-distance surface over still metaballs: no early stop, the texture
+// always after the walk.
+class StaticAverageSampler {
+public:
+    StaticAverageSampler(const VelquinMetaballPrimitiveStatic& prim, IntervalCollector& list,
+                         const float origin[3], const float direction[3])
+        : prim_(prim), list_(list), origin_(origin), direction_(direction),
+          settings_(prim.averageSettings(prim.radii != nullptr)) {}
+
+    double threshold() const { return prim_.threshold; }
+
+    bool sampleOutside(double t, double tPrev, double& v) {
+        float p[3];
+        samplePointAt(origin_, direction_, t, p);
+        FieldAvg field = makeField(p);
+        if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
+                containerFromPayload(iv->payload)->evaluate(field);
+                return false;
+            })) {
+            return false;
+        }
+        averageSurfaceValue(field, settings_);
+        v = field.sum;
+        modulateField(prim_.texture, context_, p, v);
+        return true;
+    }
+
+    bool sampleInside(double t, double tPrev, bool& inside) {
+        double v = 0.0;
+        if (!sampleOutside(t, tPrev, v)) {
+            return false;
+        }
+        inside = !(v < prim_.threshold);
+        return true;
+    }
+
+    double sampleRefine(double t) {
+        float p[3];
+        samplePointAt(origin_, direction_, t, p);
+        FieldAvg field = makeField(p);
+        walkIntervalsKeep(list_, t, [&](RayInterval* iv) {
+            containerFromPayload(iv->payload)->evaluate(field);
+        });
+        averageSurfaceValue(field, settings_);
+        double v = field.sum;
+        modulateField(prim_.texture, context_, p, v);
+        return v;
+    }
+
+private:
+    FieldAvg makeField(const float p[3]) const {
+        FieldAvg field;
+        field.setPoint(p);
+        field.radiusSq = static_cast<double>(static_cast<float>(prim_.radiusSq));
+        field.kernel = prim_.fieldKernel;
+        field.positions = prim_.positions;
+        field.perBallRadiusSq = prim_.radii;
+        return field;
+    }
+
+    const VelquinMetaballPrimitiveStatic& prim_;
+    IntervalCollector& list_;
+    const float* origin_;
+    const float* direction_;
+    AverageSettings settings_;
+    VelquinShadeContext context_;
+};
+
+} // namespace
+
+VelquinMetaballPrimitiveStatic::~VelquinMetaballPrimitiveStatic() { release(); }
+
+void VelquinMetaballPrimitiveStatic::release() {
+    rayTree.reset();
+    delete[] positions;
+    delete[] radii;
+    delete[] colors;
+    delete[] colorRadiiSq;
+    positions = nullptr;
+    radii = nullptr;
+    colors = nullptr;
+    colorRadiiSq = nullptr;
+    count = 0;
+}
+
+bool VelquinMetaballPrimitiveStatic::setup(CompiledFrame& frame) {
+    release();
+    positions = frame.positions;
+    radii = frame.sizes;
+    colors = frame.colors;
+    count = frame.count > 0 ? frame.count : 0;
+    frame.positions = nullptr;
+    frame.sizes = nullptr;
+    frame.colors = nullptr;
+
+    setupSettings(frame.params);
+
+    for (int a = 0; a < 3; ++a) {
+        bbox[a] = 1e20f;
+        bbox[a + 3] = -1e20f;
+    }
+    const float r0 = static_cast<float>(radius);
+    for (std::int32_t i = 0; i < count; ++i) {
+        const float r = radii != nullptr ? static_cast<float>(radii[i]) : r0;
+        for (int a = 0; a < 3; ++a) {
+            const float lo = positions[3 * i + a] - r;
+            const float hi = positions[3 * i + a] + r;
+            if (lo < bbox[a]) {
+                bbox[a] = lo;
+            }
+            if (hi > bbox[a + 3]) {
+                bbox[a + 3] = hi;
+            }
+        }
+    }
+
+    const BuildSettings b = buildSettings(frame.params);
+    buildTree(rayTree, positions, radii, count, b.radius, b.depth, b.leafSize, b.leafLength);
+
+    if (radii != nullptr && count >= 1) {
+        if (!useAverage) {
+            // The summed evaluators read squared sizes; the average ones square them themselves.
+            for (std::int32_t i = 0; i < count; ++i) {
+                radii[i] = radii[i] * radii[i];
+            }
+        } else if (colors != nullptr) {
+            // The colour evaluator compares squared distances with squared sizes; the average
+            // surface keeps plain ones, so the colour pass gets a squared copy of its own.
+            colorRadiiSq = new (std::nothrow) double[count];
+            if (colorRadiiSq == nullptr) {
+                release();
+                return false;
+            }
+            for (std::int32_t i = 0; i < count; ++i) {
+                colorRadiiSq[i] = radii[i] * radii[i];
+            }
+        }
+    }
+
+    owner = frame.owner;
+    renderId = frame.renderId;
+    hitTable = frame.hitTables;
+    hitTableCount = frame.hitTableCount;
+    return true;
+}
+
+double VelquinMetaballPrimitiveStatic::valueAt(const float p[3]) const {
+    VelquinShadeContext context;
+    double v = 0.0;
+    if (useAverage) {
+        FieldAvg field;
+        field.setPoint(p);
+        field.radiusSq = static_cast<double>(static_cast<float>(radiusSq));
+        field.kernel = fieldKernel;
+        field.positions = positions;
+        field.perBallRadiusSq = radii;
+        rayTree->gatherAt(field);
+        averageSurfaceValue(field, averageSettings(radii != nullptr));
+        v = field.sum;
+    } else {
+        Field field;
+        field.setPoint(p);
+        field.radiusSq = static_cast<double>(static_cast<float>(radiusSq));
+        field.kernel = fieldKernel;
+        field.positions = positions;
+        field.perBallRadiusSq = radii;
+        rayTree->gatherAt(field);
+        v = field.sum;
+    }
+    modulateField(texture, context, p, v);
+    return v;
+}
+
+bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray, SurfaceHit& hit) const {
+    if (!rayTree) {
+        return false;
+    }
+    double stepT = 0.0, errT = 0.0;
+    if (!stepLengths(ray.direction, stepT, errT)) {
+        return false;
+    }
+    double t = ray.tMin + 2.0 * errT;
+
+    IntervalCollector list;
+    list.reserve(25);
+    const TraversalRay traversal(ray.origin, ray.direction, 0.0,
+                                 static_cast<double>(1e18f));
+    rayTree->intersect(traversal, list);
+    list.finish();
+    if (list.head == nullptr) {
+        return false;
+    }
+
+    float start[3];
+    mixedPointAt(ray.origin, ray.direction, t, start);
+    const bool inside = valueAt(start) > threshold;
+
+    const float origin[3] = {static_cast<float>(ray.origin[0]), static_cast<float>(ray.origin[1]),
+                             static_cast<float>(ray.origin[2])};
+    bool found = false;
+    if (useAverage) {
+        StaticAverageSampler sampler(*this, list, origin, ray.direction);
+        found = marchIntervals(sampler, list, inside, stepT, errT, t, true);
+    } else {
+        StaticSummedSampler sampler(*this, list, origin, ray.direction);
+        found = marchIntervals(sampler, list, inside, stepT, errT, t, true);
+    }
+    if (!found || !(t <= ray.nearest) || !(ray.tMin < t) || !(t < ray.tMax)) {
+        return false;
+    }
+    hit.t = t;
+    mixedPointAt(ray.origin, ray.direction, t, hit.point);
+    if (colors != nullptr) {
+        colorAt(hit.point, hit.color);
+    }
+    return true;
+}
+
+void VelquinMetaballPrimitiveStatic::colorAt(const float p[3], float color[3]) const {
+    color[0] = color[1] = color[2] = 0.0f;
+    if (colors == nullptr || !rayTree) {
+        return;
+    }
+    FieldColor field;
+    field.setPoint(p);
+    field.radiusSq = static_cast<double>(static_cast<float>(radiusSq));
+    field.kernel = colorKernel;
+    field.positions = positions;
+    field.perBallRadiusSq = colorRadiiSq != nullptr ? colorRadiiSq : radii;
+    field.colors = colors;
+    rayTree->gatherAt(field);
+    const float w = static_cast<float>(field.sum);
+    // No colour weight reaches p (possible at the fringe of a textured surface): black, never
+    // the 0/0 of the plain division.
+    if (!(w > 0.0f)) {
+        return;
+    }
+    for (int c = 0; c < 3; ++c) {
+        color[c] = field.colorSum[c] / w;
+    }
+}
+
+void VelquinMetaballPrimitiveStatic::normalAt(const float p[3], const float fallback[3],
+                                              float normal[3]) const {
+    if (!rayTree) {
+        for (int a = 0; a < 3; ++a) {
+            normal[a] = fallback[a];
+        }
+        return;
+    }
+    double f[4];
+    if (useAverage) {
+        FieldGradAvg field;
+        field.setPoints(p);
+        field.radiusSq = static_cast<double>(static_cast<float>(radiusSq));
+        field.kernel = fieldKernel;
+        field.positions = positions;
+        field.perBallRadiusSq = radii;
+        rayTree->gatherAtGrad(field);
+        averageSurfaceValue(field, averageSettings(radii != nullptr));
+        for (int j = 0; j < 4; ++j) {
+            f[j] = field.sums[j];
+        }
+        if (texture.texmap != nullptr) {
+            VelquinShadeContext context;
+            for (int j = 0; j < 4; ++j) {
+                modulateField(texture, context, field.points[j], f[j]);
+            }
+        }
+    } else {
+        FieldGrad field;
+        field.setPoints(p);
+        field.radiusSq = static_cast<double>(static_cast<float>(radiusSq));
+        field.kernel = fieldKernel;
+        field.positions = positions;
+        field.perBallRadiusSq = radii;
+        rayTree->gatherAtGrad(field);
+        for (int j = 0; j < 4; ++j) {
+            f[j] = field.sums[j];
+        }
+        if (texture.texmap != nullptr) {
+            VelquinShadeContext context;
+            for (int j = 0; j < 4; ++j) {
+                modulateField(texture, context, field.points[j], f[j]);
+            }
+        }
+    }
+    normalFromSamples(f, fallback, normal);
+}
+
+} // namespace velquin
+
+namespace velquin {
+
+SurfaceRay surfaceRayOf(const VR::RayBase& ray) {
+    SurfaceRay r;
+    for (int a = 0; a < 3; ++a) {
+        r.origin[a] = ray.p[a];
+        r.direction[a] = ray.dir[a];
+    }
+    r.tMin = ray.tmin;
+    r.tMax = ray.tmax;
+    r.nearest = ray.nearestDist;
+    r.time = ray.time;
+    return r;
+}
+
+void facingBack(const float direction[3], float normal[3]) {
+    const float len = std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] +
+                                direction[2] * direction[2]);
+    if (!(len > 0.0f) || !std::isfinite(len)) {
+        normal[0] = 0.0f;
+        normal[1] = 0.0f;
+        normal[2] = 1.0f;
+        return;
+    }
+    for (int a = 0; a < 3; ++a) {
+        normal[a] = -direction[a] / len;
+    }
+}
+
+int VelquinMetaballPrimitiveStatic::intersect(VR::RayBase& ray) {
+    SurfaceHit hit;
+    if (!intersectSurface(surfaceRayOf(ray), hit)) {
+        return 0;
+    }
+    ray.nearestDist = hit.t;
+    ray.hitPrimitive = this;
+    ray.hitTopPrimitive = this;
+    if (ray.rc != nullptr) {
+        const float record[6] = {hit.point[0], hit.point[1], hit.point[2],
+                                 hit.color[0], hit.color[1], hit.color[2]};
+        storeHitRecord(hitTable, hitTableCount, ray.rc->threadIndex, ray.rc->slot,
+                       ray.rc->rayTag, record);
+    }
+    return 1;
+}
+
+VR::Vector VelquinMetaballPrimitiveStatic::getSurfaceNormal(ShadeContext& sc) {
+    VR::VRayContext* rc = VR::VRayContext::fromShadeContext(sc);
+    const float up[3] = {0.0f, 0.0f, 1.0f};
+    if (rc == nullptr) {
+        return VR::Vector(up[0], up[1], up[2]);
+    }
+    float fallback[3];
+    facingBack(rc->ray.dir, fallback);
+    const HitRecord* record =
+        findHitRecord(hitTable, hitTableCount, rc->threadIndex, rc->slot, rc->rayTag);
+    // Without this ray's record there is no hit point to evaluate; facing back along the ray is
+    // the one normal that cannot turn the surface away from the viewer.
+    if (record == nullptr) {
+        return VR::Vector(fallback[0], fallback[1], fallback[2]);
+    }
+    float n[3];
+    normalAt(record->data, fallback, n);
+    return VR::Vector(n[0], n[1], n[2]);
+}
+
+} // namespace velquin
