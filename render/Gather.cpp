@@ -1,0 +1,300 @@
+// The two gathering drivers and the script-filled tables: run every route into the working
+// lists, then hand the caller arrays of the final size and leave the lists empty.
+#include "render/Gather.h"
+
+#include <cmath>
+#include <new>
+
+#include "object/ParamIds.h"
+#include "render/GatherRoutes.h"
+
+namespace velquin {
+
+namespace {
+
+constexpr int kGrow = GatherBuffers::kGatherGrowth;
+
+bool finite3(const Point3& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+void emptyLists(GatherBuffers& b) {
+    b.positions.ZeroCount();
+    b.positions.Shrink();
+    b.displacements.ZeroCount();
+    b.displacements.Shrink();
+    b.sizes.ZeroCount();
+    b.sizes.Shrink();
+    b.sizeDeltas.ZeroCount();
+    b.sizeDeltas.Shrink();
+    b.colors.ZeroCount();
+    b.colors.Shrink();
+}
+
+int tableCount(IParamBlock2* pblock, ParamID id) {
+    int n = pblock->Count(id);
+    return n > 0 ? n : 0;
+}
+
+// The outputs of one call, owned here until they are handed over.
+struct Outputs {
+    float* positions = nullptr;
+    float* displacements = nullptr;
+    double* sizes = nullptr;
+    double* sizeDeltas = nullptr;
+    float* colors = nullptr;
+    void release() {
+        delete[] positions;
+        delete[] displacements;
+        delete[] sizes;
+        delete[] sizeDeltas;
+        delete[] colors;
+        *this = Outputs();
+    }
+};
+
+// Whether metaball i reaches the outputs. Non-finite values and, with sizes, a size that is not
+// above 0 at either end of the segment are left out here, in one place, so that every route
+// only has to keep the lists parallel. The end size is formed in double as the moving primitive
+// forms it; a linear size positive at both ends is positive throughout.
+bool accept(GatherBuffers& b, int i, bool moving) {
+    bool finite = finite3(b.positions[i]);
+    if (moving)
+        finite =
+            finite && finite3(b.displacements[i]) && finite3(b.positions[i] + b.displacements[i]);
+    if (b.useScale) {
+        finite = finite && std::isfinite(b.sizes[i]);
+        if (moving)
+            finite = finite && std::isfinite(b.sizeDeltas[i]);
+    }
+    if (b.useColor)
+        finite = finite && finite3(b.colors[i]);
+    if (!finite) {
+        ++b.droppedNonFinite;
+        return false;
+    }
+    if (b.useScale) {
+        double s0 = static_cast<double>(b.sizes[i]);
+        double s1 = moving ? s0 + static_cast<double>(b.sizeDeltas[i]) : s0;
+        if (!(s0 > 0.0) || !(s1 > 0.0)) {
+            ++b.droppedNonPositiveSize;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Copies the accepted metaballs into arrays of the final size. False when memory runs out (the
+// outputs are then all null).
+bool copyOut(GatherBuffers& b, bool moving, std::int32_t& count, Outputs& out) {
+    int n = b.positions.Count();
+    // The lists are parallel by construction; never read past the shortest used one.
+    if (moving && b.displacements.Count() < n)
+        n = b.displacements.Count();
+    if (b.useScale && b.sizes.Count() < n)
+        n = b.sizes.Count();
+    if (b.useScale && moving && b.sizeDeltas.Count() < n)
+        n = b.sizeDeltas.Count();
+    if (b.useColor && b.colors.Count() < n)
+        n = b.colors.Count();
+
+    // First pass: decide (the counters are bumped once per dropped metaball).
+    int kept = 0;
+    std::uint8_t* keep = new (std::nothrow) std::uint8_t[static_cast<size_t>(n) + 1];
+    if (!keep)
+        return false;
+    for (int i = 0; i < n; ++i) {
+        keep[i] = accept(b, i, moving) ? 1 : 0;
+        kept += keep[i];
+    }
+
+    const size_t k = static_cast<size_t>(kept);
+    out.positions = new (std::nothrow) float[3 * k];
+    bool ok = out.positions != nullptr;
+    if (moving) {
+        out.displacements = new (std::nothrow) float[3 * k];
+        ok = ok && out.displacements;
+    }
+    if (b.useScale) {
+        out.sizes = new (std::nothrow) double[k];
+        ok = ok && out.sizes;
+        if (moving) {
+            out.sizeDeltas = new (std::nothrow) double[k];
+            ok = ok && out.sizeDeltas;
+        }
+    }
+    if (b.useColor) {
+        out.colors = new (std::nothrow) float[3 * k];
+        ok = ok && out.colors;
+    }
+    if (!ok) {
+        delete[] keep;
+        out.release();
+        return false;
+    }
+
+    size_t j = 0;
+    for (int i = 0; i < n; ++i) {
+        if (!keep[i])
+            continue;
+        const Point3& p = b.positions[i];
+        out.positions[3 * j] = p.x;
+        out.positions[3 * j + 1] = p.y;
+        out.positions[3 * j + 2] = p.z;
+        if (moving) {
+            const Point3& d = b.displacements[i];
+            out.displacements[3 * j] = d.x;
+            out.displacements[3 * j + 1] = d.y;
+            out.displacements[3 * j + 2] = d.z;
+        }
+        if (b.useScale) {
+            out.sizes[j] = static_cast<double>(b.sizes[i]);
+            if (moving)
+                out.sizeDeltas[j] = static_cast<double>(b.sizeDeltas[i]);
+        }
+        if (b.useColor) {
+            const Point3& c = b.colors[i];
+            out.colors[3 * j] = c.x;
+            out.colors[3 * j + 1] = c.y;
+            out.colors[3 * j + 2] = c.z;
+        }
+        ++j;
+    }
+    delete[] keep;
+    count = kept;
+    return true;
+}
+
+// The shared driver: routes, then the copy. Running out of memory anywhere (the lists grow
+// through the standard library) ends the call with null outputs and empty lists.
+template <class Routes>
+bool runGather(GatherBuffers& b, bool useScale, bool useColor, bool moving, std::int32_t& count,
+               Outputs& out, Routes&& routes) {
+    b.useScale = useScale ? 1 : 0;
+    b.useColor = useColor ? 1 : 0;
+    b.droppedNonFinite = 0;
+    b.droppedNonPositiveSize = 0;
+    count = 0;
+    out = Outputs();
+    bool ok = false;
+    try {
+        routes();
+        ok = copyOut(b, moving, count, out);
+    } catch (const std::bad_alloc&) {
+        out.release();
+        ok = false;
+    }
+    if (!ok)
+        count = 0;
+    emptyLists(b);
+    return ok;
+}
+
+} // namespace
+
+void gatherScriptedMetaballs(GatherBuffers& b, IParamBlock2* pblock, TimeValue t) {
+    const int m = tableCount(pblock, pb_metaballs);
+    const int ns = tableCount(pblock, pb_metaballSizes);
+    const int nc = tableCount(pblock, pb_colors);
+    const Point3 black(0.0f, 0.0f, 0.0f);
+    for (int j = 0; j < m; ++j) {
+        Point3 p = pblock->GetPoint3(pb_metaballs, t, j);
+        b.positions.Append(1, &p, kGrow);
+        if (b.useScale) {
+            float s = j < ns ? pblock->GetFloat(pb_metaballSizes, t, j) : b.baseSize;
+            b.sizes.Append(1, &s, kGrow);
+        }
+        if (b.useColor) {
+            Point3 c = j < nc ? pblock->GetPoint3(pb_colors, t, j) : black;
+            b.colors.Append(1, &c, kGrow);
+        }
+    }
+}
+
+void gatherScriptedMetaballsMoving(GatherBuffers& b, IParamBlock2* pblock, TimeValue t0,
+                                   TimeValue t1) {
+    const int m = tableCount(pblock, pb_metaballs);
+    const int ns = tableCount(pblock, pb_metaballSizes);
+    const int nc = tableCount(pblock, pb_colors);
+    const Point3 black(0.0f, 0.0f, 0.0f);
+    for (int j = 0; j < m; ++j) {
+        Point3 p0 = pblock->GetPoint3(pb_metaballs, t0, j);
+        Point3 d = pblock->GetPoint3(pb_metaballs, t1, j) - p0;
+        b.positions.Append(1, &p0, kGrow);
+        b.displacements.Append(1, &d, kGrow);
+        if (b.useScale) {
+            float s0 = b.baseSize;
+            float ds = b.defaultSizeDelta;
+            if (j < ns) {
+                s0 = pblock->GetFloat(pb_metaballSizes, t0, j);
+                ds = pblock->GetFloat(pb_metaballSizes, t1, j) - s0;
+            }
+            b.sizes.Append(1, &s0, kGrow);
+            b.sizeDeltas.Append(1, &ds, kGrow);
+        }
+        if (b.useColor) {
+            Point3 c = j < nc ? pblock->GetPoint3(pb_colors, t0, j) : black;
+            b.colors.Append(1, &c, kGrow);
+        }
+    }
+}
+
+bool gatherStatic(GatherBuffers& buffers, bool useScale, bool useColor, std::int32_t& count,
+                  float*& positions, double*& sizes, float*& colors, IParamBlock2* pblock,
+                  TimeValue t) {
+    Outputs out;
+    bool ok = runGather(buffers, useScale, useColor, false, count, out, [&] {
+        if (!pblock)
+            return;
+        const int n = tableCount(pblock, pb_nodes);
+        for (int i = 0; i < n; ++i) {
+            INode* node = pblock->GetINode(pb_nodes, t, i);
+            if (!node)
+                continue;
+            if (gatherNodeMesh(buffers, node, t))
+                continue;
+            Object* obj = node->EvalWorldState(t).obj;
+            if (obj && obj->IsParticleSystem()) {
+                if (!gatherSimpleParticles(buffers, node, t))
+                    gatherFlowParticles(buffers, node, pblock, t);
+            }
+        }
+        gatherScriptedMetaballs(buffers, pblock, t);
+    });
+    positions = out.positions;
+    sizes = out.sizes;
+    colors = out.colors;
+    return ok;
+}
+
+bool gatherMoving(GatherBuffers& buffers, bool useScale, bool useColor, std::int32_t& count,
+                  float*& positions, float*& displacements, double*& sizes, double*& sizeDeltas,
+                  float*& colors, IParamBlock2* pblock, TimeValue t0, TimeValue t1) {
+    Outputs out;
+    bool ok = runGather(buffers, useScale, useColor, true, count, out, [&] {
+        if (!pblock)
+            return;
+        const int n = tableCount(pblock, pb_nodes);
+        for (int i = 0; i < n; ++i) {
+            INode* node = pblock->GetINode(pb_nodes, t0, i);
+            if (!node)
+                continue;
+            if (gatherNodeMeshMoving(buffers, node, t0, t1))
+                continue;
+            Object* obj = node->EvalWorldState(t0).obj;
+            if (obj && obj->IsParticleSystem()) {
+                if (!gatherSimpleParticlesMoving(buffers, node, t0, t1))
+                    gatherFlowParticlesMoving(buffers, node, pblock, t0, t1);
+            }
+        }
+        gatherScriptedMetaballsMoving(buffers, pblock, t0, t1);
+    });
+    positions = out.positions;
+    displacements = out.displacements;
+    sizes = out.sizes;
+    sizeDeltas = out.sizeDeltas;
+    colors = out.colors;
+    return ok;
+}
+
+} // namespace velquin
