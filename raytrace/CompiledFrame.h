@@ -26,13 +26,13 @@ struct MetaballRenderParams {
     float trim = 0.65f;
     std::int32_t depth = 15;
     float leafLength = 8.0f;
-    float leafSize = 30.0f;          // integer parameter carried as a float
-    std::int32_t segmentCount = 0;   // moving frames only: "mbSamples" - 1
-    Texmap* texmap = nullptr;        // only with "useTexture" and strength above 0.0001
-    std::uint8_t textureType = 0;    // 0 multiply, 1 subtract
+    float leafSize = 30.0f;        // integer parameter carried as a float
+    std::int32_t segmentCount = 0; // moving frames only: "mbSamples" - 1
+    Texmap* texmap = nullptr;      // only with "useTexture" and strength above 0.0001
+    std::uint8_t textureType = 0;  // 0 multiply, 1 subtract
     float textureStrength = 1.0f;
     std::uint8_t useClamp = 0;
-    float clampTo = 1.0f;            // raised above threshold by the compile
+    float clampTo = 1.0f; // raised above threshold by the compile
 };
 
 // The arrays of a still frame. Ownership passes to the primitive at setup.

@@ -33,7 +33,8 @@ bool walkIntervals(IntervalCollector& list, double t, double tPrev, Visit&& visi
 }
 
 // The refinement walk: the same visit rule, nothing removed.
-template <class Visit> void walkIntervalsKeep(const IntervalCollector& list, double t, Visit&& visit) {
+template <class Visit>
+void walkIntervalsKeep(const IntervalCollector& list, double t, Visit&& visit) {
     for (RayInterval* iv = list.head; iv != nullptr && iv->tEnter < t; iv = iv->next) {
         if (iv->tExit > t) {
             visit(iv);

@@ -4,152 +4,31 @@
 #include <cmath>
 #include <new>
 
+#include "raytrace/FieldSampler.h"
 #include "raytrace/HitRecordTable.h"
-#include "raytrace/Marcher.h"
 
 namespace velquin {
 
-// Samples over the metaballs of one segment moved to the ray's local time. Intervals carry
-// motion caches, filled on first use.
-class MovingSampler {
+// The metaballs of one segment moved to the ray's local time: each interval carries a motion
+// cache, filled on first use.
+class MovingSource {
 public:
-    MovingSampler(const VelquinMetaballPrimitiveMoving& prim, IntervalCollector& list,
-                  std::int32_t segment, float local, const float origin[3],
-                  const float direction[3])
-        : prim_(prim), list_(list), local_(local), origin_(origin), direction_(direction),
-          positions_(prim.segmentPositions[2 * segment]),
+    using Summed = FieldMoving;
+    using Average = FieldMovingAvg;
+
+    MovingSource(const VelquinMetaballPrimitiveMoving& prim, std::int32_t segment, float local)
+        : prim_(prim), local_(local), positions_(prim.segmentPositions[2 * segment]),
           velocities_(prim.segmentPositions[2 * segment + 1]),
           sizes_(prim.segmentSizes[2 * segment]), sizeDeltas_(prim.segmentSizes[2 * segment + 1]),
           settings_(prim.averageSettings(sizes_ != nullptr)) {}
 
-    double threshold() const { return prim_.threshold; }
+    const VelquinMetaballPrimitive& primitive() const { return prim_; }
+    const AverageSettings& averageSettings() const { return settings_; }
 
-    // The full walk with removal, the texture after it.
-    bool sampleOutside(double t, double tPrev, double& v) {
-        float p[3];
-        samplePointAt(origin_, direction_, t, p);
-        if (prim_.useAverage) {
-            FieldMovingAvg field;
-            setUp(field, p);
-            if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
-                    add(iv, field);
-                    return false;
-                })) {
-                return false;
-            }
-            averageSurfaceValue(field, settings_);
-            v = field.sum;
-        } else {
-            FieldMoving field;
-            setUp(field, p);
-            if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
-                    add(iv, field);
-                    return false;
-                })) {
-                return false;
-            }
-            v = field.sum;
-        }
-        modulateField(prim_.texture, context_, p, v);
-        return true;
-    }
-
-    bool sampleInside(double t, double tPrev, bool& inside) {
-        if (prim_.useAverage) {
-            double v = 0.0;
-            if (!sampleOutside(t, tPrev, v)) {
-                return false;
-            }
-            inside = !(v < prim_.threshold);
-            return true;
-        }
-        // Summed field: the texture first, then a walk that stops once the partial sum proves
-        // the sample inside.
-        float p[3];
-        samplePointAt(origin_, direction_, t, p);
-        const bool textured = prim_.texture.texmap != nullptr;
-        const float tex = textured ? textureAt(prim_.texture, context_, p) : 0.0f;
-        FieldMoving field;
-        setUp(field, p);
-        bool early = false;
-        if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
-                add(iv, field);
-                const double partial =
-                    textured ? applyTexture(prim_.texture, tex, field.sum) : field.sum;
-                early = partial > prim_.threshold;
-                return early;
-            })) {
-            return false;
-        }
-        if (early) {
-            inside = true;
-            return true;
-        }
-        const double v = textured ? applyTexture(prim_.texture, tex, field.sum) : field.sum;
-        inside = !(v < prim_.threshold);
-        return true;
-    }
-
-    double sampleRefine(double t) {
-        float p[3];
-        samplePointAt(origin_, direction_, t, p);
-        double v = 0.0;
-        if (prim_.useAverage) {
-            FieldMovingAvg field;
-            setUp(field, p);
-            walkIntervalsKeep(list_, t, [&](RayInterval* iv) { add(iv, field); });
-            averageSurfaceValue(field, settings_);
-            v = field.sum;
-        } else {
-            FieldMoving field;
-            setUp(field, p);
-            walkIntervalsKeep(list_, t, [&](RayInterval* iv) { add(iv, field); });
-            v = field.sum;
-        }
-        modulateField(prim_.texture, context_, p, v);
-        return v;
-    }
-
-    // Normal and colour at the hit point h, at distance t: the four-point evaluators over the
-    // intervals that contain t.
-    void shade(double t, const float h[3], const float fallback[3], float normal[3],
-               float color[3]) {
-        double f[4];
-        float points[4][3];
-        if (prim_.useAverage) {
-            FieldGradMovingAvg field(prim_.colors);
-            setUpGrad(field, h);
-            walkIntervalsKeep(list_, t, [&](RayInterval* iv) { addGrad(iv, field); });
-            averageSurfaceValue(field, settings_);
-            finish(field, f, points, color);
-        } else {
-            FieldGradMoving field;
-            field.colors = prim_.colors;
-            setUpGrad(field, h);
-            walkIntervalsKeep(list_, t, [&](RayInterval* iv) { addGrad(iv, field); });
-            finish(field, f, points, color);
-        }
-        if (prim_.texture.texmap != nullptr) {
-            for (int j = 0; j < 4; ++j) {
-                modulateField(prim_.texture, context_, points[j], f[j]);
-            }
-        }
-        normalFromSamples(f, fallback, normal);
-    }
-
-private:
     void setUp(FieldMoving& field, const float p[3]) const {
         field.setPoint(p);
         field.radiusSq = prim_.radiusSq;
         field.kernel = prim_.fieldKernel;
-    }
-
-    void setUpGrad(FieldGradMoving& field, const float h[3]) const {
-        field.colorCount = prim_.segmentCounts[0];
-        field.setPoints(h);
-        field.radiusSq = prim_.radiusSq;
-        field.kernel = prim_.fieldKernel;
-        field.colorKernel = prim_.colorKernel;
     }
 
     void add(RayInterval* iv, FieldMoving& field) const {
@@ -160,6 +39,44 @@ private:
         } else {
             cache->evaluateUniform(positions_, velocities_, local_, field);
         }
+    }
+
+    // Normal and colour at the hit point h, at distance t: the four-point evaluators over the
+    // intervals that contain t, colour gathered at h only.
+    void shade(const IntervalCollector& list, double t, const float h[3], const float fallback[3],
+               float normal[3], float color[3]) const {
+        double f[4];
+        float points[4][3];
+        if (prim_.useAverage) {
+            FieldGradMovingAvg field(prim_.colors);
+            setUpGrad(field, h);
+            walkIntervalsKeep(list, t, [&](RayInterval* iv) { addGrad(iv, field); });
+            averageSurfaceValue(field, settings_);
+            finish(field, f, points, color);
+        } else {
+            FieldGradMoving field;
+            field.colors = prim_.colors;
+            setUpGrad(field, h);
+            walkIntervalsKeep(list, t, [&](RayInterval* iv) { addGrad(iv, field); });
+            finish(field, f, points, color);
+        }
+        if (prim_.texture.texmap != nullptr) {
+            VelquinShadeContext context;
+            for (int j = 0; j < 4; ++j) {
+                modulateField(prim_.texture, context, points[j], f[j]);
+            }
+        }
+        normalFromSamples(f, fallback, normal);
+    }
+
+private:
+    void setUpGrad(FieldGradMoving& field, const float h[3]) const {
+        // Colours belong to segment 0: later segments' extra metaballs add none.
+        field.colorCount = prim_.segmentCounts[0];
+        field.setPoints(h);
+        field.radiusSq = prim_.radiusSq;
+        field.kernel = prim_.fieldKernel;
+        field.colorKernel = prim_.colorKernel;
     }
 
     void addGrad(RayInterval* iv, FieldGradMoving& field) const {
@@ -191,19 +108,17 @@ private:
     }
 
     const VelquinMetaballPrimitiveMoving& prim_;
-    IntervalCollector& list_;
     float local_;
-    const float* origin_;
-    const float* direction_;
     const float* positions_;
     const float* velocities_;
     const double* sizes_;
     const double* sizeDeltas_;
     AverageSettings settings_;
-    VelquinShadeContext context_;
 };
 
-VelquinMetaballPrimitiveMoving::~VelquinMetaballPrimitiveMoving() { release(); }
+VelquinMetaballPrimitiveMoving::~VelquinMetaballPrimitiveMoving() {
+    release();
+}
 
 void VelquinMetaballPrimitiveMoving::release() {
     segmentTrees.clear();
@@ -355,7 +270,8 @@ bool VelquinMetaballPrimitiveMoving::intersectSurface(const SurfaceRay& ray,
 
     const float origin[3] = {static_cast<float>(ray.origin[0]), static_cast<float>(ray.origin[1]),
                              static_cast<float>(ray.origin[2])};
-    MovingSampler sampler(*this, list, segment, local, origin, ray.direction);
+    const MovingSource source(*this, segment, local);
+    FieldSampler<MovingSource> sampler(source, list, origin, ray.direction);
 
     // The first sample, at the start, decides whether the ray starts inside.
     double v0 = 0.0;
@@ -374,7 +290,7 @@ bool VelquinMetaballPrimitiveMoving::intersectSurface(const SurfaceRay& ray,
     // Facing back along the ray is the only sensible normal where the field is flat.
     float fallback[3];
     facingBack(ray.direction, fallback);
-    sampler.shade(t, hit.point, fallback, hit.normal, hit.color);
+    source.shade(list, t, hit.point, fallback, hit.normal, hit.color);
     return true;
 }
 
@@ -389,8 +305,8 @@ int VelquinMetaballPrimitiveMoving::intersect(VR::RayBase& ray) {
     if (ray.rc != nullptr) {
         const float record[6] = {hit.normal[0], hit.normal[1], hit.normal[2],
                                  hit.color[0],  hit.color[1],  hit.color[2]};
-        storeHitRecord(hitTable, hitTableCount, ray.rc->threadIndex, ray.rc->slot,
-                       ray.rc->rayTag, record);
+        storeHitRecord(hitTable, hitTableCount, ray.rc->threadIndex, ray.rc->slot, ray.rc->rayTag,
+                       record);
     }
     return 1;
 }

@@ -21,9 +21,9 @@ public:
     // Time start, time end, the box of every metaball over the whole shutter, and the box's
     // change over the shutter (zeros: the first box already covers the motion).
     VR::MovingBox box;
-    std::int32_t* segmentCounts = nullptr;  // owned
-    float** segmentPositions = nullptr;     // owned, two per segment: start, displacement
-    double** segmentSizes = nullptr;        // owned, two per segment: start, change; or nulls
+    std::int32_t* segmentCounts = nullptr; // owned
+    float** segmentPositions = nullptr;    // owned, two per segment: start, displacement
+    double** segmentSizes = nullptr;       // owned, two per segment: start, change; or nulls
     std::int32_t segmentCount = 0;
     std::vector<std::unique_ptr<BVHMNode>> segmentTrees;
     std::vector<float> segmentStart;
@@ -54,8 +54,6 @@ public:
 private:
     void release();
     bool sized() const { return segmentSizes != nullptr && segmentSizes[0] != nullptr; }
-
-    friend class MovingSampler;
 };
 
 } // namespace velquin

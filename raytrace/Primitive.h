@@ -47,7 +47,6 @@ public:
     AverageSettings averageSettings(bool sized) const;
 
 protected:
-
     // Hierarchy build settings: "depth", "leafSize" truncated from its float, and
     // "leafLength" x radius taken in double and narrowed.
     struct BuildSettings {

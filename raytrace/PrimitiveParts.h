@@ -17,9 +17,7 @@ public:
     int getEffectiveFlags() override { return getFlags(); }
     int isVolumetric() override { return 0; }
     VR::Vector getVelocity(const VR::VRayContext&) override { return VR::Vector(0, 0, 0); }
-    VR::Vector getAngularVelocity(const VR::VRayContext&) override {
-        return VR::Vector(0, 0, 0);
-    }
+    VR::Vector getAngularVelocity(const VR::VRayContext&) override { return VR::Vector(0, 0, 0); }
     VR::Vector getObjectVelocity(const VR::VRayContext& rc) override { return getVelocity(rc); }
     VR::Vector getObjectAngularVelocity(const VR::VRayContext& rc) override {
         return getAngularVelocity(rc);

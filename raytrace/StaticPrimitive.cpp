@@ -3,165 +3,47 @@
 #include <cmath>
 #include <new>
 
+#include "raytrace/FieldSampler.h"
 #include "raytrace/HitRecordTable.h"
-#include "raytrace/Marcher.h"
 
 namespace velquin {
 
 namespace {
 
-// Samples of the summed field over still metaballs.
-class StaticSummedSampler {
+// Still metaballs: a leaf's index list is added to the evaluator.
+class StaticSource {
 public:
-    StaticSummedSampler(const VelquinMetaballPrimitiveStatic& prim, IntervalCollector& list,
-                        const float origin[3], const float direction[3])
-        : prim_(prim), list_(list), origin_(origin), direction_(direction) {}
+    using Summed = Field;
+    using Average = FieldAvg;
 
-    double threshold() const { return prim_.threshold; }
+    explicit StaticSource(const VelquinMetaballPrimitiveStatic& prim)
+        : prim_(prim), settings_(prim.averageSettings(prim.radii != nullptr)) {}
 
-    bool sampleOutside(double t, double tPrev, double& v) {
-        float p[3];
-        samplePointAt(origin_, direction_, t, p);
-        Field field = makeField(p);
-        if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
-                containerFromPayload(iv->payload)->evaluate(field);
-                return false;
-            })) {
-            return false;
-        }
-        v = field.sum;
-        modulateField(prim_.texture, context_, p, v);
-        return true;
-    }
+    const VelquinMetaballPrimitive& primitive() const { return prim_; }
+    const AverageSettings& averageSettings() const { return settings_; }
 
-    // One texture evaluation per sample, before summing; the walk stops as soon as the
-    // modulated partial sum is above the threshold, since contributions are never negative.
-    bool sampleInside(double t, double tPrev, bool& inside) {
-        float p[3];
-        samplePointAt(origin_, direction_, t, p);
-        const bool textured = prim_.texture.texmap != nullptr;
-        const float tex = textured ? textureAt(prim_.texture, context_, p) : 0.0f;
-        Field field = makeField(p);
-        bool early = false;
-        if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
-                containerFromPayload(iv->payload)->evaluate(field);
-                const double partial =
-                    textured ? applyTexture(prim_.texture, tex, field.sum) : field.sum;
-                early = partial > prim_.threshold;
-                return early;
-            })) {
-            return false;
-        }
-        if (early) {
-            inside = true;
-            return true;
-        }
-        const double v = textured ? applyTexture(prim_.texture, tex, field.sum) : field.sum;
-        inside = !(v < prim_.threshold);
-        return true;
-    }
-
-    double sampleRefine(double t) {
-        float p[3];
-        samplePointAt(origin_, direction_, t, p);
-        Field field = makeField(p);
-        walkIntervalsKeep(list_, t, [&](RayInterval* iv) {
-            containerFromPayload(iv->payload)->evaluate(field);
-        });
-        double v = field.sum;
-        modulateField(prim_.texture, context_, p, v);
-        return v;
-    }
-
-private:
-    Field makeField(const float p[3]) const {
-        Field field;
+    void setUp(Field& field, const float p[3]) const {
         field.setPoint(p);
         field.radiusSq = static_cast<double>(static_cast<float>(prim_.radiusSq));
         field.kernel = prim_.fieldKernel;
         field.positions = prim_.positions;
         field.perBallRadiusSq = prim_.radii;
-        return field;
     }
 
-    const VelquinMetaballPrimitiveStatic& prim_;
-    IntervalCollector& list_;
-    const float* origin_;
-    const float* direction_;
-    VelquinShadeContext context_;
-};
-
-// Samples of the average-distance surface over still metaballs: no early stop, the texture
-// always after the walk.
-class StaticAverageSampler {
-public:
-    StaticAverageSampler(const VelquinMetaballPrimitiveStatic& prim, IntervalCollector& list,
-                         const float origin[3], const float direction[3])
-        : prim_(prim), list_(list), origin_(origin), direction_(direction),
-          settings_(prim.averageSettings(prim.radii != nullptr)) {}
-
-    double threshold() const { return prim_.threshold; }
-
-    bool sampleOutside(double t, double tPrev, double& v) {
-        float p[3];
-        samplePointAt(origin_, direction_, t, p);
-        FieldAvg field = makeField(p);
-        if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
-                containerFromPayload(iv->payload)->evaluate(field);
-                return false;
-            })) {
-            return false;
-        }
-        averageSurfaceValue(field, settings_);
-        v = field.sum;
-        modulateField(prim_.texture, context_, p, v);
-        return true;
-    }
-
-    bool sampleInside(double t, double tPrev, bool& inside) {
-        double v = 0.0;
-        if (!sampleOutside(t, tPrev, v)) {
-            return false;
-        }
-        inside = !(v < prim_.threshold);
-        return true;
-    }
-
-    double sampleRefine(double t) {
-        float p[3];
-        samplePointAt(origin_, direction_, t, p);
-        FieldAvg field = makeField(p);
-        walkIntervalsKeep(list_, t, [&](RayInterval* iv) {
-            containerFromPayload(iv->payload)->evaluate(field);
-        });
-        averageSurfaceValue(field, settings_);
-        double v = field.sum;
-        modulateField(prim_.texture, context_, p, v);
-        return v;
+    void add(RayInterval* iv, Field& field) const {
+        containerFromPayload(iv->payload)->evaluate(field);
     }
 
 private:
-    FieldAvg makeField(const float p[3]) const {
-        FieldAvg field;
-        field.setPoint(p);
-        field.radiusSq = static_cast<double>(static_cast<float>(prim_.radiusSq));
-        field.kernel = prim_.fieldKernel;
-        field.positions = prim_.positions;
-        field.perBallRadiusSq = prim_.radii;
-        return field;
-    }
-
     const VelquinMetaballPrimitiveStatic& prim_;
-    IntervalCollector& list_;
-    const float* origin_;
-    const float* direction_;
     AverageSettings settings_;
-    VelquinShadeContext context_;
 };
 
 } // namespace
 
-VelquinMetaballPrimitiveStatic::~VelquinMetaballPrimitiveStatic() { release(); }
+VelquinMetaballPrimitiveStatic::~VelquinMetaballPrimitiveStatic() {
+    release();
+}
 
 void VelquinMetaballPrimitiveStatic::release() {
     rayTree.reset();
@@ -238,33 +120,26 @@ bool VelquinMetaballPrimitiveStatic::setup(CompiledFrame& frame) {
 }
 
 double VelquinMetaballPrimitiveStatic::valueAt(const float p[3]) const {
-    VelquinShadeContext context;
+    const StaticSource source(*this);
     double v = 0.0;
     if (useAverage) {
         FieldAvg field;
-        field.setPoint(p);
-        field.radiusSq = static_cast<double>(static_cast<float>(radiusSq));
-        field.kernel = fieldKernel;
-        field.positions = positions;
-        field.perBallRadiusSq = radii;
+        source.setUp(field, p);
         rayTree->gatherAt(field);
-        averageSurfaceValue(field, averageSettings(radii != nullptr));
-        v = field.sum;
+        v = finishedValue(field, source.averageSettings());
     } else {
         Field field;
-        field.setPoint(p);
-        field.radiusSq = static_cast<double>(static_cast<float>(radiusSq));
-        field.kernel = fieldKernel;
-        field.positions = positions;
-        field.perBallRadiusSq = radii;
+        source.setUp(field, p);
         rayTree->gatherAt(field);
         v = field.sum;
     }
+    VelquinShadeContext context;
     modulateField(texture, context, p, v);
     return v;
 }
 
-bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray, SurfaceHit& hit) const {
+bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray,
+                                                      SurfaceHit& hit) const {
     if (!rayTree) {
         return false;
     }
@@ -276,8 +151,7 @@ bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray, Sur
 
     IntervalCollector list;
     list.reserve(25);
-    const TraversalRay traversal(ray.origin, ray.direction, 0.0,
-                                 static_cast<double>(1e18f));
+    const TraversalRay traversal(ray.origin, ray.direction, 0.0, static_cast<double>(1e18f));
     rayTree->intersect(traversal, list);
     list.finish();
     if (list.head == nullptr) {
@@ -290,14 +164,9 @@ bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray, Sur
 
     const float origin[3] = {static_cast<float>(ray.origin[0]), static_cast<float>(ray.origin[1]),
                              static_cast<float>(ray.origin[2])};
-    bool found = false;
-    if (useAverage) {
-        StaticAverageSampler sampler(*this, list, origin, ray.direction);
-        found = marchIntervals(sampler, list, inside, stepT, errT, t, true);
-    } else {
-        StaticSummedSampler sampler(*this, list, origin, ray.direction);
-        found = marchIntervals(sampler, list, inside, stepT, errT, t, true);
-    }
+    const StaticSource source(*this);
+    FieldSampler<StaticSource> sampler(source, list, origin, ray.direction);
+    const bool found = marchIntervals(sampler, list, inside, stepT, errT, t, true);
     if (!found || !(t <= ray.nearest) || !(ray.tMin < t) || !(t < ray.tMax)) {
         return false;
     }
@@ -342,40 +211,36 @@ void VelquinMetaballPrimitiveStatic::normalAt(const float p[3], const float fall
         return;
     }
     double f[4];
-    if (useAverage) {
-        FieldGradAvg field;
+    float points[4][3];
+    auto gather = [&](FieldGrad& field) {
         field.setPoints(p);
         field.radiusSq = static_cast<double>(static_cast<float>(radiusSq));
         field.kernel = fieldKernel;
         field.positions = positions;
         field.perBallRadiusSq = radii;
         rayTree->gatherAtGrad(field);
+        for (int j = 0; j < 4; ++j) {
+            f[j] = field.sums[j];
+            for (int a = 0; a < 3; ++a) {
+                points[j][a] = field.points[j][a];
+            }
+        }
+    };
+    if (useAverage) {
+        FieldGradAvg field;
+        gather(field);
         averageSurfaceValue(field, averageSettings(radii != nullptr));
         for (int j = 0; j < 4; ++j) {
             f[j] = field.sums[j];
         }
-        if (texture.texmap != nullptr) {
-            VelquinShadeContext context;
-            for (int j = 0; j < 4; ++j) {
-                modulateField(texture, context, field.points[j], f[j]);
-            }
-        }
     } else {
         FieldGrad field;
-        field.setPoints(p);
-        field.radiusSq = static_cast<double>(static_cast<float>(radiusSq));
-        field.kernel = fieldKernel;
-        field.positions = positions;
-        field.perBallRadiusSq = radii;
-        rayTree->gatherAtGrad(field);
+        gather(field);
+    }
+    if (texture.texmap != nullptr) {
+        VelquinShadeContext context;
         for (int j = 0; j < 4; ++j) {
-            f[j] = field.sums[j];
-        }
-        if (texture.texmap != nullptr) {
-            VelquinShadeContext context;
-            for (int j = 0; j < 4; ++j) {
-                modulateField(texture, context, field.points[j], f[j]);
-            }
+            modulateField(texture, context, points[j], f[j]);
         }
     }
     normalFromSamples(f, fallback, normal);
@@ -423,8 +288,8 @@ int VelquinMetaballPrimitiveStatic::intersect(VR::RayBase& ray) {
     if (ray.rc != nullptr) {
         const float record[6] = {hit.point[0], hit.point[1], hit.point[2],
                                  hit.color[0], hit.color[1], hit.color[2]};
-        storeHitRecord(hitTable, hitTableCount, ray.rc->threadIndex, ray.rc->slot,
-                       ray.rc->rayTag, record);
+        storeHitRecord(hitTable, hitTableCount, ray.rc->threadIndex, ray.rc->slot, ray.rc->rayTag,
+                       record);
     }
     return 1;
 }

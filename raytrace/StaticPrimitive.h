@@ -41,8 +41,8 @@ class VelquinMetaballPrimitiveStatic
 public:
     VR::StaticBox bbox{VR::Vector(1e20f, 1e20f, 1e20f), VR::Vector(-1e20f, -1e20f, -1e20f)};
     std::int32_t count = 0;
-    float* positions = nullptr; // owned
-    double* radii = nullptr;    // owned; squared after setup unless the surface is the average
+    float* positions = nullptr;     // owned
+    double* radii = nullptr;        // owned; squared after setup unless the surface is the average
     double* colorRadiiSq = nullptr; // owned; squared sizes for the colour pass of the average
     std::unique_ptr<BVHNode> rayTree;
 

@@ -72,7 +72,8 @@ public:
     void PutCache(Texmap*, const float) override {}
     void PutCache(Texmap*, const Point3&) override {}
     void TossCache(Texmap*) override {}
-    std::intptr_t Execute(int, std::uintptr_t = 0, std::uintptr_t = 0, std::uintptr_t = 0) override {
+    std::intptr_t Execute(int, std::uintptr_t = 0, std::uintptr_t = 0,
+                          std::uintptr_t = 0) override {
         return 0;
     }
     Point3 PointTo(const Point3& p, RefFrame) override { return p; }
@@ -93,8 +94,8 @@ private:
 
 // The texture settings a primitive holds, filled at setup.
 struct TextureModulation {
-    Texmap* texmap = nullptr;      // null: no modulation at all, not even the clamp
-    bool textureType = false;      // false multiply, true subtract
+    Texmap* texmap = nullptr; // null: no modulation at all, not even the clamp
+    bool textureType = false; // false multiply, true subtract
     float strength = 1.0f;
     float oneMinusStrength = 0.0f; // 1 - strength, once at setup
     bool useClamp = false;

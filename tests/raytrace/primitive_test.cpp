@@ -82,9 +82,9 @@ void setUpStill(VelquinMetaballPrimitiveMoving& prim, const Cloud& cloud,
     CompiledMovingFrame frame;
     frame.params = params;
     frame.segmentCounts = new std::int32_t[1]{n};
-    frame.segmentPositions = new float*[2]{copyArray(cloud.positions),
-                                           copyArray(std::vector<float>(3 * n, 0.0f))};
-    frame.segmentSizes = new double*[2]{nullptr, nullptr};
+    frame.segmentPositions =
+        new float* [2] { copyArray(cloud.positions), copyArray(std::vector<float>(3 * n, 0.0f)) };
+    frame.segmentSizes = new double* [2] { nullptr, nullptr };
     if (sizes) {
         frame.segmentSizes[0] = copyArray(cloud.sizes);
         frame.segmentSizes[1] = copyArray(std::vector<double>(n, 0.0));
@@ -291,9 +291,10 @@ TEST(MovingPrimitive, SegmentChoiceAndLocalTime) {
     CompiledMovingFrame frame;
     frame.params = params;
     frame.segmentCounts = new std::int32_t[3]{0, 0, 0};
-    frame.segmentPositions = new float*[6]{new float[1], new float[1], new float[1],
-                                           new float[1], new float[1], new float[1]};
-    frame.segmentSizes = new double*[6]{};
+    frame.segmentPositions = new float* [6] {
+        new float[1], new float[1], new float[1], new float[1], new float[1], new float[1]
+    };
+    frame.segmentSizes = new double* [6] {};
     ASSERT_TRUE(prim.setup(frame));
     std::int32_t seg = -1;
     float local = -1.0f;
@@ -303,7 +304,7 @@ TEST(MovingPrimitive, SegmentChoiceAndLocalTime) {
     prim.segmentOf(1.0f, seg, local);
     EXPECT_EQ(seg, 2);
     EXPECT_EQ(local, (1.0f - 2.0f / 3.0f) / (1.0f / 3.0f)); // the formula, not exactly 1
-    prim.segmentOf(-0.25f, seg, local);                      // before the shutter: the start
+    prim.segmentOf(-0.25f, seg, local);                     // before the shutter: the start
     EXPECT_EQ(seg, 0);
     EXPECT_EQ(local, 0.0f);
     prim.segmentOf(7.0f, seg, local);
@@ -356,8 +357,8 @@ TEST(StaticPrimitive, ThreadsIntersectingAtOnceGetTheSameHits) {
     std::mt19937 rng(9);
     std::uniform_real_distribution<float> u(-1.0f, 1.0f);
     for (int i = 0; i < 400; ++i) {
-        rays.push_back(rayFrom(u(rng) * 60.0, u(rng) * 60.0, -200.0, u(rng) * 0.2f,
-                               u(rng) * 0.2f, 1.0f));
+        rays.push_back(
+            rayFrom(u(rng) * 60.0, u(rng) * 60.0, -200.0, u(rng) * 0.2f, u(rng) * 0.2f, 1.0f));
     }
     auto traceAll = [&](std::vector<double>& out) {
         out.clear();

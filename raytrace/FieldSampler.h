@@ -1,0 +1,123 @@
+// The samples a march takes, for both primitives and both surfaces. A source says which
+// evaluators a primitive uses, how they are set up at a point, and how an interval adds its
+// metaballs; the sampler does the walks, the texture and the threshold decisions.
+#pragma once
+
+#include "field/Evaluators.h"
+#include "raytrace/Marcher.h"
+#include "raytrace/Primitive.h"
+
+namespace velquin {
+
+// The finished value of an evaluator: the sum, or the average-distance value formed from it.
+inline double finishedValue(Field& e, const AverageSettings&) {
+    return e.sum;
+}
+inline double finishedValue(FieldMoving& e, const AverageSettings&) {
+    return e.sum;
+}
+inline double finishedValue(FieldAvg& e, const AverageSettings& s) {
+    averageSurfaceValue(e, s);
+    return e.sum;
+}
+inline double finishedValue(FieldMovingAvg& e, const AverageSettings& s) {
+    averageSurfaceValue(e, s);
+    return e.sum;
+}
+
+// Source provides: types Summed and Average (Average derived from Summed); setUp(E&, p);
+// add(RayInterval*, Summed&); averageSettings(); and primitive(), the primitive's settings.
+template <class Source> class FieldSampler {
+public:
+    FieldSampler(const Source& source, IntervalCollector& list, const float origin[3],
+                 const float direction[3])
+        : source_(source), prim_(source.primitive()), list_(list), origin_(origin),
+          direction_(direction) {}
+
+    double threshold() const { return prim_.threshold; }
+
+    // The full walk with removal; the texture after it.
+    bool sampleOutside(double t, double tPrev, double& v) {
+        return prim_.useAverage ? full<typename Source::Average>(t, tPrev, v)
+                                : full<typename Source::Summed>(t, tPrev, v);
+    }
+
+    bool sampleInside(double t, double tPrev, bool& inside) {
+        if (prim_.useAverage) {
+            double v = 0.0;
+            if (!full<typename Source::Average>(t, tPrev, v)) {
+                return false;
+            }
+            inside = !(v < prim_.threshold);
+            return true;
+        }
+        // Summed field: the texture first, once per sample; the walk stops as soon as the
+        // modulated partial sum is above the threshold, since contributions are never negative.
+        float p[3];
+        samplePointAt(origin_, direction_, t, p);
+        const bool textured = prim_.texture.texmap != nullptr;
+        const float tex = textured ? textureAt(prim_.texture, context_, p) : 0.0f;
+        typename Source::Summed field;
+        source_.setUp(field, p);
+        bool early = false;
+        if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
+                source_.add(iv, field);
+                const double partial =
+                    textured ? applyTexture(prim_.texture, tex, field.sum) : field.sum;
+                early = partial > prim_.threshold;
+                return early;
+            })) {
+            return false;
+        }
+        if (early) {
+            inside = true;
+            return true;
+        }
+        const double v = textured ? applyTexture(prim_.texture, tex, field.sum) : field.sum;
+        inside = !(v < prim_.threshold);
+        return true;
+    }
+
+    // Walks without removing; the texture after the walk.
+    double sampleRefine(double t) {
+        return prim_.useAverage ? refine<typename Source::Average>(t)
+                                : refine<typename Source::Summed>(t);
+    }
+
+private:
+    template <class E> bool full(double t, double tPrev, double& v) {
+        float p[3];
+        samplePointAt(origin_, direction_, t, p);
+        E field;
+        source_.setUp(field, p);
+        if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
+                source_.add(iv, field);
+                return false;
+            })) {
+            return false;
+        }
+        v = finishedValue(field, source_.averageSettings());
+        modulateField(prim_.texture, context_, p, v);
+        return true;
+    }
+
+    template <class E> double refine(double t) {
+        float p[3];
+        samplePointAt(origin_, direction_, t, p);
+        E field;
+        source_.setUp(field, p);
+        walkIntervalsKeep(list_, t, [&](RayInterval* iv) { source_.add(iv, field); });
+        double v = finishedValue(field, source_.averageSettings());
+        modulateField(prim_.texture, context_, p, v);
+        return v;
+    }
+
+    const Source& source_;
+    const VelquinMetaballPrimitive& prim_;
+    IntervalCollector& list_;
+    const float* origin_;
+    const float* direction_;
+    VelquinShadeContext context_;
+};
+
+} // namespace velquin
