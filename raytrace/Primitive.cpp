@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "raytrace/HitRecordTable.h"
+
 namespace velquin {
 
 void VelquinMetaballPrimitive::setupSettings(const MetaballRenderParams& params) {
@@ -55,6 +57,17 @@ bool VelquinMetaballPrimitive::stepLengths(const float direction[3], double& ste
     stepT = step / static_cast<double>(len);
     errT = error / static_cast<double>(len);
     return true;
+}
+
+void VelquinMetaballPrimitive::reportHit(VR::RayBase& ray, VR::GenericPrimitive* self, double t,
+                                         const float record[6]) const {
+    ray.nearestDist = t;
+    ray.hitPrimitive = self;
+    ray.hitTopPrimitive = self;
+    if (ray.rc != nullptr) {
+        storeHitRecord(hitTable, hitTableCount, ray.rc->threadIndex, ray.rc->slot, ray.rc->rayTag,
+                       record);
+    }
 }
 
 void normalFromSamples(const double f[4], const float fallback[3], float normal[3]) {

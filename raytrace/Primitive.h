@@ -34,6 +34,11 @@ public:
     HitRecordTable** hitTable = nullptr; // the instance's per-thread tables (not owned)
     std::int32_t hitTableCount = 0;
 
+    // Reports an accepted hit on the ray (nearest distance, both hit-primitive fields) and keeps
+    // six floats for it in the calling thread's hit record.
+    void reportHit(VR::RayBase& ray, VR::GenericPrimitive* self, double t,
+                   const float record[6]) const;
+
 protected:
     VelquinMetaballPrimitive() = default;
     ~VelquinMetaballPrimitive() { delete[] colors; }

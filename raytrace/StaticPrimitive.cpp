@@ -282,15 +282,9 @@ int VelquinMetaballPrimitiveStatic::intersect(VR::RayBase& ray) {
     if (!intersectSurface(surfaceRayOf(ray), hit)) {
         return 0;
     }
-    ray.nearestDist = hit.t;
-    ray.hitPrimitive = this;
-    ray.hitTopPrimitive = this;
-    if (ray.rc != nullptr) {
-        const float record[6] = {hit.point[0], hit.point[1], hit.point[2],
-                                 hit.color[0], hit.color[1], hit.color[2]};
-        storeHitRecord(hitTable, hitTableCount, ray.rc->threadIndex, ray.rc->slot, ray.rc->rayTag,
-                       record);
-    }
+    const float record[6] = {hit.point[0], hit.point[1], hit.point[2],
+                             hit.color[0], hit.color[1], hit.color[2]};
+    reportHit(ray, this, hit.t, record);
     return 1;
 }
 
