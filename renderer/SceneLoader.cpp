@@ -1,0 +1,1183 @@
+#include "renderer/SceneLoader.h"
+
+#include "platform/max/classdesc.h"
+#include "platform/max/fp.h"
+#include "platform/max/iparamb2.h"
+#include "platform/max/object.h"
+#include "platform/max/particles.h"
+#include "platform/max/texmap.h"
+#include "renderer/Errors.h"
+#include "renderer/PointFile.h"
+
+#include <assimp/Importer.hpp>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <nlohmann/json.hpp>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+
+namespace velquin::renderer {
+
+RenderScene::RenderScene() : scene(std::make_unique<Scene>()) {
+    materials.push_back(Material{"default"});
+}
+
+RenderScene::~RenderScene() {
+    // The objects let go of the maps they refer to before the maps go.
+    nodes.clear();
+    scene.reset();
+    for (Texmap* m : texmaps)
+        m->DeleteThis();
+}
+
+namespace {
+
+using json = nlohmann::json;
+
+std::string typeName(const json& j) {
+    switch (j.type()) {
+    case json::value_t::null:
+        return "null";
+    case json::value_t::boolean:
+        return "a boolean";
+    case json::value_t::string:
+        return "a string";
+    case json::value_t::array:
+        return "an array";
+    case json::value_t::object:
+        return "an object";
+    default:
+        return "a number";
+    }
+}
+
+// Published functions through which a node-list parameter is filled, by parameter name. A class
+// that publishes none of these has its lists filled by appending to the parameter directly.
+const std::map<std::string, std::string> kNodeListAdders = {
+    {"nodes", "addMetaball"},
+    {"pflow", "addPFMetaball"},
+};
+
+class Loader {
+public:
+    Loader(const std::string& source, const std::string& baseDir)
+        : source_(source), baseDir_(baseDir) {}
+
+    std::unique_ptr<RenderScene> load(const std::string& text) {
+        json root;
+        try {
+            root = json::parse(text);
+        } catch (const json::parse_error& e) {
+            throw BadInput(source_ + ": not valid JSON: " + e.what());
+        }
+        if (!root.is_object())
+            fail("$", "expected an object at the top of the scene, got " + typeName(root));
+        out_ = std::make_unique<RenderScene>();
+        out_->source = source_;
+        checkKeys(root, "$",
+                  {"render", "camera", "background", "lights", "materials", "textures", "nodes"});
+        if (root.contains("render"))
+            loadRender(root["render"], "render");
+        if (root.contains("camera"))
+            loadCamera(root["camera"], "camera");
+        if (root.contains("background"))
+            loadBackground(root["background"], "background");
+        if (root.contains("lights"))
+            loadLights(root["lights"], "lights");
+        else
+            defaultLights();
+        if (root.contains("materials"))
+            loadMaterials(root["materials"], "materials");
+        if (root.contains("textures"))
+            loadTextures(root["textures"], "textures");
+        if (root.contains("nodes"))
+            loadNodes(root["nodes"], "nodes");
+        return std::move(out_);
+    }
+
+private:
+    std::string source_, baseDir_;
+    std::unique_ptr<RenderScene> out_;
+    std::map<std::string, int> materialIndex_;
+    std::map<std::string, Texmap*> textures_;
+
+    [[noreturn]] void fail(const std::string& path, const std::string& what) const {
+        throw BadInput(source_ + ": " + path + ": " + what);
+    }
+
+    void checkKeys(const json& j, const std::string& path,
+                   std::initializer_list<const char*> keys) {
+        for (auto it = j.begin(); it != j.end(); ++it) {
+            bool ok = false;
+            for (const char* k : keys)
+                ok = ok || it.key() == k;
+            if (!ok) {
+                std::string list;
+                for (const char* k : keys)
+                    list += std::string(list.empty() ? "" : ", ") + "\"" + k + "\"";
+                fail(path, "unknown key \"" + it.key() + "\" (expected one of " + list + ")");
+            }
+        }
+    }
+
+    const json& object(const json& j, const std::string& path) {
+        if (!j.is_object())
+            fail(path, "expected an object, got " + typeName(j));
+        return j;
+    }
+    const json& array(const json& j, const std::string& path) {
+        if (!j.is_array())
+            fail(path, "expected an array, got " + typeName(j));
+        return j;
+    }
+    double number(const json& j, const std::string& path) {
+        if (!j.is_number())
+            fail(path, "expected a number, got " + typeName(j));
+        double v = j.get<double>();
+        if (!std::isfinite(v))
+            fail(path, "expected a finite number");
+        return v;
+    }
+    float numberF(const json& j, const std::string& path) {
+        return static_cast<float>(number(j, path));
+    }
+    int integer(const json& j, const std::string& path) {
+        double v = number(j, path);
+        if (v != std::floor(v) || v < -2147483648.0 || v > 2147483647.0)
+            fail(path, "expected a whole number, got " + j.dump());
+        return static_cast<int>(v);
+    }
+    int positive(const json& j, const std::string& path) {
+        int v = integer(j, path);
+        if (v < 1)
+            fail(path, "expected a whole number of at least 1, got " + j.dump());
+        return v;
+    }
+    bool boolean(const json& j, const std::string& path) {
+        if (!j.is_boolean())
+            fail(path, "expected true or false, got " + typeName(j));
+        return j.get<bool>();
+    }
+    std::string string(const json& j, const std::string& path) {
+        if (!j.is_string())
+            fail(path, "expected a string, got " + typeName(j));
+        return j.get<std::string>();
+    }
+    Point3 vec3(const json& j, const std::string& path) {
+        if (!j.is_array() || j.size() != 3)
+            fail(path,
+                 "expected an array of three numbers, got " +
+                     (j.is_array() ? "an array of " + std::to_string(j.size()) : typeName(j)));
+        return Point3(numberF(j[0], path + "[0]"), numberF(j[1], path + "[1]"),
+                      numberF(j[2], path + "[2]"));
+    }
+    Color color(const json& j, const std::string& path) {
+        Point3 p = vec3(j, path);
+        return Color(p.x, p.y, p.z);
+    }
+    std::string file(const json& j, const std::string& path) {
+        std::string f = string(j, path);
+        std::filesystem::path p(f);
+        if (p.is_relative() && !baseDir_.empty())
+            p = std::filesystem::path(baseDir_) / p;
+        return p.string();
+    }
+    // A value that is constant or keyed: [{"frame": f, "value": v}, ...].
+    template <class T, class F>
+    AnimValue<T> animated(const json& j, const std::string& path, F read) {
+        AnimValue<T> a;
+        if (j.is_array() && !j.empty() && j[0].is_object()) {
+            std::vector<typename AnimValue<T>::Key> keys;
+            for (std::size_t i = 0; i < j.size(); ++i) {
+                std::string kp = path + "[" + std::to_string(i) + "]";
+                const json& k = object(j[i], kp);
+                checkKeys(k, kp, {"frame", "value"});
+                if (!k.contains("frame") || !k.contains("value"))
+                    fail(kp, "expected a key {\"frame\": number, \"value\": ...}");
+                float f = numberF(k["frame"], kp + ".frame");
+                keys.push_back({static_cast<TimeValue>(std::lround(f * TicksPerFrame)),
+                                read(k["value"], kp + ".value")});
+            }
+            a.SetKeys(std::move(keys));
+        } else {
+            a.SetConstant(read(j, path));
+        }
+        return a;
+    }
+    AnimValue<float> animFloat(const json& j, const std::string& path) {
+        return animated<float>(
+            j, path, [this](const json& v, const std::string& p) { return numberF(v, p); });
+    }
+    AnimValue<int> animInt(const json& j, const std::string& path) {
+        return animated<int>(j, path,
+                             [this](const json& v, const std::string& p) { return integer(v, p); });
+    }
+    AnimValue<Point3> animVec(const json& j, const std::string& path) {
+        return animated<Point3>(j, path,
+                                [this](const json& v, const std::string& p) { return vec3(v, p); });
+    }
+
+    // ---- sections ----
+
+    void loadRender(const json& j, const std::string& path) {
+        object(j, path);
+        checkKeys(j, path,
+                  {"width", "height", "spp", "frame", "frames", "motionBlur", "shutter", "maxDepth",
+                   "rayBias", "transparentBackground"});
+        RenderSettings& s = out_->settings;
+        if (j.contains("width"))
+            s.width = positive(j["width"], path + ".width");
+        if (j.contains("height"))
+            s.height = positive(j["height"], path + ".height");
+        if (j.contains("spp"))
+            s.spp = positive(j["spp"], path + ".spp");
+        if (j.contains("frame")) {
+            s.frameStart = s.frameEnd = integer(j["frame"], path + ".frame");
+            s.frameStep = 1;
+        }
+        if (j.contains("frames")) {
+            const json& f = j["frames"];
+            std::string fp = path + ".frames";
+            if (!f.is_array() || f.size() < 2 || f.size() > 3)
+                fail(fp, "expected [first, last] or [first, last, step]");
+            s.frameStart = integer(f[0], fp + "[0]");
+            s.frameEnd = integer(f[1], fp + "[1]");
+            s.frameStep = f.size() == 3 ? positive(f[2], fp + "[2]") : 1;
+            if (s.frameEnd < s.frameStart)
+                fail(fp, "the last frame comes before the first");
+            s.frameRange = true;
+        }
+        if (j.contains("motionBlur"))
+            s.motionBlur = boolean(j["motionBlur"], path + ".motionBlur");
+        if (j.contains("shutter")) {
+            s.shutter = numberF(j["shutter"], path + ".shutter");
+            if (s.shutter < 0.0f || s.shutter > 1.0f)
+                fail(path + ".shutter", "expected a fraction of a frame between 0 and 1");
+        }
+        if (j.contains("maxDepth")) {
+            s.maxDepth = integer(j["maxDepth"], path + ".maxDepth");
+            if (s.maxDepth < 0 || s.maxDepth > 64)
+                fail(path + ".maxDepth", "expected a whole number from 0 to 64");
+        }
+        if (j.contains("rayBias"))
+            s.rayBias = numberF(j["rayBias"], path + ".rayBias");
+        if (j.contains("transparentBackground"))
+            s.transparentBackground =
+                boolean(j["transparentBackground"], path + ".transparentBackground");
+    }
+
+    void loadCamera(const json& j, const std::string& path) {
+        object(j, path);
+        checkKeys(j, path, {"position", "target", "up", "fov"});
+        Camera& c = out_->camera;
+        if (j.contains("position"))
+            c.position = animVec(j["position"], path + ".position");
+        if (j.contains("target"))
+            c.target = animVec(j["target"], path + ".target");
+        if (j.contains("up")) {
+            c.up = vec3(j["up"], path + ".up");
+            if (c.up.Length() == 0.0f)
+                fail(path + ".up", "expected a non-zero vector");
+        }
+        if (j.contains("fov")) {
+            c.fov = animFloat(j["fov"], path + ".fov");
+            float f = c.fov.Get(0);
+            if (!(f > 0.0f && f < 180.0f))
+                fail(path + ".fov", "expected a vertical field of view between 0 and 180 degrees");
+        }
+    }
+
+    void loadBackground(const json& j, const std::string& path) {
+        if (j.is_array()) {
+            out_->background.top = out_->background.bottom = color(j, path);
+            return;
+        }
+        object(j, path);
+        checkKeys(j, path, {"top", "bottom"});
+        if (j.contains("top"))
+            out_->background.top = color(j["top"], path + ".top");
+        if (j.contains("bottom"))
+            out_->background.bottom = color(j["bottom"], path + ".bottom");
+    }
+
+    void defaultLights() {
+        Light sun;
+        sun.direction = Normalize(Point3(-0.4f, 0.6f, -1.0f));
+        out_->lights.push_back(sun);
+        Light amb;
+        amb.type = LightType::Ambient;
+        amb.color = Color(0.15f, 0.15f, 0.17f);
+        out_->lights.push_back(amb);
+    }
+
+    void loadLights(const json& j, const std::string& path) {
+        array(j, path);
+        for (std::size_t i = 0; i < j.size(); ++i) {
+            std::string p = path + "[" + std::to_string(i) + "]";
+            const json& l = object(j[i], p);
+            if (!l.contains("type"))
+                fail(p, "expected a \"type\": \"directional\", \"point\", \"ambient\" or \"dome\"");
+            std::string type = string(l["type"], p + ".type");
+            Light light;
+            if (type == "directional") {
+                checkKeys(l, p, {"type", "direction", "color", "intensity", "shadows"});
+                light.type = LightType::Directional;
+                if (l.contains("direction"))
+                    light.direction = vec3(l["direction"], p + ".direction");
+                if (light.direction.Length() == 0.0f)
+                    fail(p + ".direction", "expected a non-zero vector");
+            } else if (type == "point") {
+                checkKeys(l, p, {"type", "position", "color", "intensity", "shadows"});
+                light.type = LightType::Point;
+                if (!l.contains("position"))
+                    fail(p, "a point light needs a \"position\"");
+                light.position = vec3(l["position"], p + ".position");
+            } else if (type == "ambient") {
+                checkKeys(l, p, {"type", "color", "intensity"});
+                light.type = LightType::Ambient;
+            } else if (type == "dome") {
+                checkKeys(l, p, {"type", "color", "sky", "intensity"});
+                light.type = LightType::Dome;
+                if (l.contains("sky"))
+                    light.skyColor = color(l["sky"], p + ".sky");
+            } else {
+                fail(p + ".type", "unknown light type \"" + type +
+                                      "\" (expected directional, point, ambient or dome)");
+            }
+            if (l.contains("color"))
+                light.color = color(l["color"], p + ".color");
+            if (l.contains("intensity"))
+                light.intensity = numberF(l["intensity"], p + ".intensity");
+            if (l.contains("shadows"))
+                light.shadows = boolean(l["shadows"], p + ".shadows");
+            out_->lights.push_back(light);
+        }
+    }
+
+    void loadMaterials(const json& j, const std::string& path) {
+        object(j, path);
+        for (auto it = j.begin(); it != j.end(); ++it) {
+            std::string p = path + "." + it.key();
+            const json& m = object(it.value(), p);
+            checkKeys(m, p, {"type", "color", "specular", "shininess", "reflection", "ior"});
+            Material mat;
+            mat.name = it.key();
+            std::string type = m.contains("type") ? string(m["type"], p + ".type") : "diffuse";
+            if (type == "diffuse")
+                mat.type = MaterialType::Diffuse;
+            else if (type == "glossy")
+                mat.type = MaterialType::Glossy;
+            else if (type == "mirror") {
+                mat.type = MaterialType::Mirror;
+                mat.color = Color(0.9f, 0.9f, 0.9f);
+            } else if (type == "glass") {
+                mat.type = MaterialType::Glass;
+                mat.color = Color(1.0f, 1.0f, 1.0f);
+            } else
+                fail(p + ".type", "unknown material type \"" + type +
+                                      "\" (expected diffuse, glossy, mirror or glass)");
+            if (m.contains("color")) {
+                if (m["color"].is_string()) {
+                    if (m["color"].get<std::string>() != "surface")
+                        fail(p + ".color", "expected [r, g, b] or \"surface\"");
+                    mat.useSurfaceColor = true;
+                } else {
+                    mat.color = color(m["color"], p + ".color");
+                }
+            }
+            if (m.contains("specular"))
+                mat.specular = numberF(m["specular"], p + ".specular");
+            if (m.contains("shininess"))
+                mat.shininess = numberF(m["shininess"], p + ".shininess");
+            if (m.contains("reflection"))
+                mat.reflection = numberF(m["reflection"], p + ".reflection");
+            if (m.contains("ior")) {
+                mat.ior = numberF(m["ior"], p + ".ior");
+                if (!(mat.ior > 0.0f))
+                    fail(p + ".ior", "expected an index of refraction above 0");
+            }
+            materialIndex_[mat.name] = static_cast<int>(out_->materials.size());
+            out_->materials.push_back(mat);
+        }
+    }
+
+    Texmap* makeTexmap(const json& j, const std::string& path) {
+        object(j, path);
+        if (!j.contains("type"))
+            fail(path, "expected a \"type\" (constant, gradient, noise or checker)");
+        std::string type = string(j["type"], path + ".type");
+        TexmapParams params;
+        for (auto it = j.begin(); it != j.end(); ++it)
+            if (it.key() != "type")
+                params[it.key()] = number(it.value(), path + "." + it.key());
+        std::string err;
+        Texmap* m = CreateTexmap(type, params, &err);
+        if (!m)
+            fail(path, err.empty() ? "cannot make a \"" + type + "\" map" : err);
+        out_->texmaps.push_back(m);
+        return m;
+    }
+
+    void loadTextures(const json& j, const std::string& path) {
+        object(j, path);
+        for (auto it = j.begin(); it != j.end(); ++it)
+            textures_[it.key()] = makeTexmap(it.value(), path + "." + it.key());
+    }
+
+    // ---- nodes ----
+
+    static Matrix3 rotationX(float deg) {
+        float a = deg * static_cast<float>(M_PI / 180.0), c = std::cos(a), s = std::sin(a);
+        return Matrix3(Point3(1, 0, 0), Point3(0, c, s), Point3(0, -s, c), Point3(0, 0, 0));
+    }
+    static Matrix3 rotationY(float deg) {
+        float a = deg * static_cast<float>(M_PI / 180.0), c = std::cos(a), s = std::sin(a);
+        return Matrix3(Point3(c, 0, -s), Point3(0, 1, 0), Point3(s, 0, c), Point3(0, 0, 0));
+    }
+    static Matrix3 rotationZ(float deg) {
+        float a = deg * static_cast<float>(M_PI / 180.0), c = std::cos(a), s = std::sin(a);
+        return Matrix3(Point3(c, s, 0), Point3(-s, c, 0), Point3(0, 0, 1), Point3(0, 0, 0));
+    }
+
+    // Scale, then rotations about X, Y and Z (degrees), then the position.
+    Matrix3 transformFrom(const json& j, const std::string& path, bool keyed) {
+        object(j, path);
+        if (keyed)
+            checkKeys(j, path, {"frame", "position", "rotation", "scale"});
+        else
+            checkKeys(j, path, {"position", "rotation", "scale"});
+        Matrix3 tm;
+        if (j.contains("scale")) {
+            Point3 s = j["scale"].is_number() ? Point3(numberF(j["scale"], path + ".scale"),
+                                                       numberF(j["scale"], path + ".scale"),
+                                                       numberF(j["scale"], path + ".scale"))
+                                              : vec3(j["scale"], path + ".scale");
+            tm = ScaleMatrix(s);
+        }
+        if (j.contains("rotation")) {
+            Point3 r = vec3(j["rotation"], path + ".rotation");
+            tm = tm * rotationX(r.x) * rotationY(r.y) * rotationZ(r.z);
+        }
+        if (j.contains("position"))
+            tm.SetTrans(tm.GetTrans() + vec3(j["position"], path + ".position"));
+        return tm;
+    }
+
+    void applyTransform(INode* node, const json& j, const std::string& path) {
+        if (j.is_array()) {
+            if (j.empty())
+                fail(path, "expected at least one key");
+            for (std::size_t i = 0; i < j.size(); ++i) {
+                std::string kp = path + "[" + std::to_string(i) + "]";
+                object(j[i], kp);
+                if (!j[i].contains("frame"))
+                    fail(kp, "expected a \"frame\" in every transform key");
+                float f = numberF(j[i]["frame"], kp + ".frame");
+                node->SetNodeTMKey(static_cast<TimeValue>(std::lround(f * TicksPerFrame)),
+                                   transformFrom(j[i], kp, true));
+            }
+        } else {
+            node->SetNodeTMConstant(transformFrom(j, path, false));
+        }
+    }
+
+    // Bakes a mesh colour channel: each vertex coloured along one object axis from `from` to
+    // `to` over the mesh's extent.
+    void applyVertexColors(Mesh& mesh, const json& j, const std::string& path) {
+        object(j, path);
+        checkKeys(j, path, {"axis", "from", "to"});
+        int axis = 2;
+        if (j.contains("axis")) {
+            std::string a = string(j["axis"], path + ".axis");
+            if (a == "x")
+                axis = 0;
+            else if (a == "y")
+                axis = 1;
+            else if (a == "z")
+                axis = 2;
+            else
+                fail(path + ".axis", "expected \"x\", \"y\" or \"z\"");
+        }
+        Color from = j.contains("from") ? color(j["from"], path + ".from") : Color(1, 0, 0);
+        Color to = j.contains("to") ? color(j["to"], path + ".to") : Color(0, 0, 1);
+        Box3 b = mesh.getBoundingBox();
+        float lo = b.pmin[axis], hi = b.pmax[axis];
+        mesh.setNumVertCol(mesh.numVerts);
+        for (int k = 0; k < mesh.numVerts; ++k) {
+            float u = hi > lo ? (mesh.verts[k][axis] - lo) / (hi - lo) : 0.0f;
+            mesh.vertCol[k] = Point3(from.r + (to.r - from.r) * u, from.g + (to.g - from.g) * u,
+                                     from.b + (to.b - from.b) * u);
+        }
+        mesh.setNumVCFaces(mesh.numFaces);
+        for (int k = 0; k < mesh.numFaces; ++k)
+            mesh.vcFace[k] = TVFace(mesh.faces[k].v[0], mesh.faces[k].v[1], mesh.faces[k].v[2]);
+    }
+
+    Mesh loadMeshFile(const std::string& path, const std::string& jpath) {
+        Assimp::Importer importer;
+        const aiScene* s =
+            importer.ReadFile(path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
+                                        aiProcess_PreTransformVertices);
+        if (!s || !s->mRootNode || s->mNumMeshes == 0)
+            fail(jpath, "cannot read the mesh file \"" + path + "\": " +
+                            (s ? std::string("it holds no mesh") : importer.GetErrorString()));
+        Mesh mesh;
+        int nv = 0, nf = 0;
+        for (unsigned i = 0; i < s->mNumMeshes; ++i) {
+            nv += static_cast<int>(s->mMeshes[i]->mNumVertices);
+            for (unsigned f = 0; f < s->mMeshes[i]->mNumFaces; ++f)
+                if (s->mMeshes[i]->mFaces[f].mNumIndices == 3)
+                    ++nf;
+        }
+        mesh.setNumVerts(nv);
+        mesh.setNumFaces(nf);
+        bool colors = true;
+        for (unsigned i = 0; i < s->mNumMeshes; ++i)
+            colors = colors && s->mMeshes[i]->HasVertexColors(0);
+        if (colors) {
+            mesh.setNumVertCol(nv);
+            mesh.setNumVCFaces(nf);
+        }
+        int vb = 0, fi = 0;
+        for (unsigned i = 0; i < s->mNumMeshes; ++i) {
+            const aiMesh* m = s->mMeshes[i];
+            for (unsigned v = 0; v < m->mNumVertices; ++v) {
+                mesh.verts[vb + static_cast<int>(v)] =
+                    Point3(m->mVertices[v].x, m->mVertices[v].y, m->mVertices[v].z);
+                if (colors)
+                    mesh.vertCol[vb + static_cast<int>(v)] =
+                        Point3(m->mColors[0][v].r, m->mColors[0][v].g, m->mColors[0][v].b);
+            }
+            for (unsigned f = 0; f < m->mNumFaces; ++f) {
+                const aiFace& face = m->mFaces[f];
+                if (face.mNumIndices != 3)
+                    continue;
+                mesh.faces[fi].setVerts(vb + static_cast<int>(face.mIndices[0]),
+                                        vb + static_cast<int>(face.mIndices[1]),
+                                        vb + static_cast<int>(face.mIndices[2]));
+                if (colors)
+                    mesh.vcFace[fi] =
+                        TVFace(mesh.faces[fi].v[0], mesh.faces[fi].v[1], mesh.faces[fi].v[2]);
+                ++fi;
+            }
+            vb += static_cast<int>(m->mNumVertices);
+        }
+        return mesh;
+    }
+
+    TimeValue frames(const json& j, const std::string& path) {
+        return static_cast<TimeValue>(std::lround(number(j, path) * TicksPerFrame));
+    }
+
+    struct PendingObject {
+        INode* node;
+        Object* object;
+        ClassDesc* cd;
+        const json* j;
+        std::string path;
+    };
+
+    void loadNodes(const json& j, const std::string& path) {
+        array(j, path);
+        std::vector<PendingObject> pending;
+        std::set<std::string> names;
+        for (std::size_t i = 0; i < j.size(); ++i) {
+            std::string p = path + "[" + std::to_string(i) + "]";
+            const json& n = object(j[i], p);
+            if (!n.contains("name"))
+                fail(p, "expected a \"name\"");
+            std::string name = string(n["name"], p + ".name");
+            if (name.empty())
+                fail(p + ".name", "expected a non-empty name");
+            if (out_->scene->FindNode(name.c_str()))
+                fail(p + ".name", "a node named \"" + name + "\" already exists");
+            RenderNode rn;
+            std::string type = n.contains("type")    ? string(n["type"], p + ".type")
+                               : n.contains("class") ? "object"
+                                                     : "";
+            if (type.empty())
+                fail(p, "expected a \"type\" (sphere, box, plane, torus, mesh, emitter, particles, "
+                        "pflow) or a \"class\"");
+            if (type == "object") {
+                if (!n.contains("class"))
+                    fail(p, "expected a \"class\" naming the object's class");
+                std::string cls = string(n["class"], p + ".class");
+                ClassDesc* cd = ClassDirectory::Instance().FindClass(cls.c_str());
+                if (!cd) {
+                    std::string known;
+                    for (int k = 0; k < ClassDirectory::Instance().Count(); ++k) {
+                        ClassDesc* c = ClassDirectory::Instance().Get(k);
+                        if (c && c->IsPublic())
+                            known += std::string(known.empty() ? "" : ", ") + c->ClassName();
+                    }
+                    fail(p + ".class",
+                         "unknown class \"" + cls + "\" (known classes: " +
+                             (known.empty() ? "none; is the plug-in loaded?" : known) + ")");
+                }
+                if (cd->SuperClassID() != GEOMOBJECT_CLASS_ID)
+                    fail(p + ".class", "class \"" + cls + "\" is not a geometric object");
+                void* made = cd->Create(FALSE);
+                if (!made)
+                    fail(p + ".class", "class \"" + cls + "\" refused to create an object");
+                // A geometric object's descriptor hands out the object as its Object part.
+                auto* obj = static_cast<Object*>(made);
+                INode* node = out_->scene->CreateNode(obj, name.c_str());
+                rn.node = node;
+                rn.kind = NodeKind::Plugin;
+                pending.push_back({node, obj, cd, &n, p});
+            } else {
+                rn.node = makeSourceNode(n, p, type, name, rn);
+            }
+            if (n.contains("transform"))
+                applyTransform(rn.node, n["transform"], p + ".transform");
+            if (n.contains("visible"))
+                rn.visible = boolean(n["visible"], p + ".visible");
+            if (n.contains("material")) {
+                std::string m = string(n["material"], p + ".material");
+                auto it = materialIndex_.find(m);
+                if (it == materialIndex_.end())
+                    fail(p + ".material", "unknown material \"" + m + "\"");
+                rn.material = it->second;
+            }
+            out_->nodes.push_back(rn);
+        }
+        // Objects are filled once every node exists, so their lists may name nodes that come
+        // later in the file.
+        for (PendingObject& po : pending)
+            fillObject(po);
+    }
+
+    INode* makeSourceNode(const json& n, const std::string& p, const std::string& type,
+                          const std::string& name, RenderNode& rn) {
+        static const std::set<std::string> common = {"name", "type", "transform", "visible",
+                                                     "material"};
+        auto allow = [&](std::initializer_list<const char*> extra) {
+            for (auto it = n.begin(); it != n.end(); ++it) {
+                if (common.count(it.key()))
+                    continue;
+                bool ok = false;
+                for (const char* e : extra)
+                    ok = ok || it.key() == e;
+                if (!ok) {
+                    std::string list =
+                        "\"name\", \"type\", \"transform\", \"visible\", \"material\"";
+                    for (const char* e : extra)
+                        list += std::string(", \"") + e + "\"";
+                    fail(p, "unknown key \"" + it.key() + "\" for a " + type + " node (expected " +
+                                list + ")");
+                }
+            }
+        };
+        Scene& scene = *out_->scene;
+        Object* obj = nullptr;
+        rn.kind = NodeKind::Mesh;
+        if (type == "sphere") {
+            allow({"radius", "segments", "vertexColors"});
+            auto* o = new SphereObject;
+            if (n.contains("radius"))
+                o->radius = animFloat(n["radius"], p + ".radius");
+            if (n.contains("segments"))
+                o->segments = animInt(n["segments"], p + ".segments");
+            obj = o;
+        } else if (type == "box") {
+            allow({"length", "width", "height", "vertexColors"});
+            auto* o = new BoxObject;
+            if (n.contains("length"))
+                o->length = animFloat(n["length"], p + ".length");
+            if (n.contains("width"))
+                o->width = animFloat(n["width"], p + ".width");
+            if (n.contains("height"))
+                o->height = animFloat(n["height"], p + ".height");
+            obj = o;
+        } else if (type == "plane") {
+            allow({"length", "width", "segments", "vertexColors"});
+            auto* o = new PlaneObject;
+            if (n.contains("length"))
+                o->length = animFloat(n["length"], p + ".length");
+            if (n.contains("width"))
+                o->width = animFloat(n["width"], p + ".width");
+            if (n.contains("segments"))
+                o->segs = animInt(n["segments"], p + ".segments");
+            obj = o;
+        } else if (type == "torus") {
+            allow({"radius1", "radius2", "segments", "vertexColors"});
+            auto* o = new TorusObject;
+            if (n.contains("radius1"))
+                o->radius1 = animFloat(n["radius1"], p + ".radius1");
+            if (n.contains("radius2"))
+                o->radius2 = animFloat(n["radius2"], p + ".radius2");
+            if (n.contains("segments"))
+                o->segs = animInt(n["segments"], p + ".segments");
+            obj = o;
+        } else if (type == "mesh") {
+            allow({"file", "vertexColors"});
+            if (!n.contains("file"))
+                fail(p, "a mesh node needs a \"file\"");
+            std::string f = file(n["file"], p + ".file");
+            auto* o = new TriObject(loadMeshFile(f, p + ".file"));
+            obj = o;
+        } else if (type == "emitter") {
+            allow({"rate", "start", "end", "speed", "direction", "spread", "life", "size",
+                   "sizeVariation", "seed"});
+            rn.kind = NodeKind::Particles;
+            auto* o = new EmitterParticleObject;
+            if (n.contains("rate"))
+                o->rate = numberF(n["rate"], p + ".rate");
+            if (n.contains("start"))
+                o->start = frames(n["start"], p + ".start");
+            if (n.contains("end"))
+                o->end = frames(n["end"], p + ".end");
+            if (n.contains("speed"))
+                o->speed = numberF(n["speed"], p + ".speed");
+            if (n.contains("direction"))
+                o->direction = vec3(n["direction"], p + ".direction");
+            if (n.contains("spread"))
+                o->spread = numberF(n["spread"], p + ".spread");
+            if (n.contains("life"))
+                o->life = frames(n["life"], p + ".life");
+            if (n.contains("size"))
+                o->size = numberF(n["size"], p + ".size");
+            if (n.contains("sizeVariation"))
+                o->sizeVariation = numberF(n["sizeVariation"], p + ".sizeVariation");
+            if (n.contains("seed"))
+                o->seed = static_cast<std::uint32_t>(integer(n["seed"], p + ".seed"));
+            if (!(o->rate > 0.0f))
+                fail(p + ".rate", "expected a rate above 0 particles per second");
+            obj = o;
+        } else if (type == "particles") {
+            allow({"file", "particles", "as", "event"});
+            rn.kind = NodeKind::Particles;
+            return makeParticles(n, p, name);
+        } else if (type == "pflow") {
+            allow({"events", "particles"});
+            rn.kind = NodeKind::Particles;
+            return makeFlow(n, p, name);
+        } else {
+            fail(p + ".type", "unknown node type \"" + type +
+                                  "\" (expected sphere, box, plane, torus, mesh, emitter, "
+                                  "particles or pflow, or a \"class\")");
+        }
+        if (n.contains("vertexColors")) {
+            // Colours belong to a fixed mesh: the procedural object is frozen into a mesh at
+            // frame 0 to carry them.
+            TriObject* tri = nullptr;
+            if (obj->ClassID() == triObjectClassID) {
+                tri = static_cast<TriObject*>(obj);
+            } else {
+                Object* conv = obj->ConvertToType(0, triObjectClassID);
+                tri = static_cast<TriObject*>(conv);
+                obj->DeleteThis();
+                obj = tri;
+            }
+            applyVertexColors(tri->GetMesh(), n["vertexColors"], p + ".vertexColors");
+        }
+        return scene.CreateNode(obj, name.c_str());
+    }
+
+    INode* makeParticles(const json& n, const std::string& p, const std::string& name) {
+        Scene& scene = *out_->scene;
+        std::string as = n.contains("as") ? string(n["as"], p + ".as") : "simple";
+        if (as != "simple" && as != "pflow")
+            fail(p + ".as", "expected \"simple\" or \"pflow\"");
+        PointSet pts;
+        if (n.contains("file")) {
+            std::string f = file(n["file"], p + ".file");
+            try {
+                pts = readPly(f);
+            } catch (const BadInput& e) {
+                fail(p + ".file", e.what());
+            }
+        } else if (n.contains("particles")) {
+            const json& list = array(n["particles"], p + ".particles");
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                std::string ip = p + ".particles[" + std::to_string(i) + "]";
+                const json& q = object(list[i], ip);
+                checkKeys(q, ip, {"position", "velocity", "radius", "color", "id", "age"});
+                PointRecord r;
+                if (!q.contains("position"))
+                    fail(ip, "expected a \"position\"");
+                r.position = vec3(q["position"], ip + ".position");
+                if (q.contains("velocity"))
+                    r.velocity = vec3(q["velocity"], ip + ".velocity");
+                if (q.contains("radius")) {
+                    r.radius = numberF(q["radius"], ip + ".radius");
+                    pts.hasRadius = true;
+                }
+                if (q.contains("color"))
+                    r.color = color(q["color"], ip + ".color");
+                r.id = q.contains("id") ? integer(q["id"], ip + ".id") : static_cast<int>(i);
+                if (q.contains("age"))
+                    r.age = numberF(q["age"], ip + ".age");
+                pts.points.push_back(r);
+            }
+        } else {
+            fail(p, "a particles node needs a \"file\" or a \"particles\" list");
+        }
+        // Positions are those at frame 0; a particle of age a frames was born a frames earlier.
+        // Particles without an age are taken to be 10 frames old so that they exist throughout
+        // a shutter around frame 0.
+        auto birthOf = [&](const PointRecord& r) {
+            float age = pts.hasAge ? r.age : 10.0f;
+            return static_cast<TimeValue>(std::lround(-age * TicksPerFrame));
+        };
+        if (as == "simple") {
+            auto* o = new DataParticleObject;
+            o->hasRadii = pts.hasRadius;
+            for (const PointRecord& r : pts.points) {
+                SimpleParticleRecord s;
+                s.birth = birthOf(r);
+                s.velocity = r.velocity / static_cast<float>(TicksPerFrame);
+                s.position = r.position - s.velocity * static_cast<float>(-s.birth);
+                s.radius = r.radius;
+                o->particles.push_back(s);
+            }
+            return scene.CreateNode(o, name.c_str());
+        }
+        auto* o = new PFlowSystemObject;
+        INode* node = scene.CreateNode(o, name.c_str());
+        std::string ev = n.contains("event") ? string(n["event"], p + ".event") : name + " Event";
+        if (scene.FindNode(ev.c_str()))
+            fail(p + ".event", "a node named \"" + ev + "\" already exists");
+        o->AddEvent(scene, ev.c_str(), true, true);
+        RenderNode en;
+        en.node = scene.FindNode(ev.c_str());
+        out_->nodes.push_back(en);
+        for (const PointRecord& r : pts.points) {
+            FlowParticleRecord f;
+            f.id = r.id;
+            f.birth = birthOf(r);
+            f.velocity = r.velocity / static_cast<float>(TicksPerFrame);
+            f.position = r.position - f.velocity * static_cast<float>(-f.birth);
+            f.size = pts.hasRadius ? r.radius : 1.0f;
+            f.color = Point3(r.color.r, r.color.g, r.color.b);
+            f.event = 0;
+            o->particles.push_back(f);
+        }
+        return node;
+    }
+
+    INode* makeFlow(const json& n, const std::string& p, const std::string& name) {
+        Scene& scene = *out_->scene;
+        auto* o = new PFlowSystemObject;
+        INode* node = scene.CreateNode(o, name.c_str());
+        std::map<std::string, int> eventIndex;
+        if (!n.contains("events"))
+            fail(p, "a pflow node needs \"events\": a list of event names");
+        const json& evs = array(n["events"], p + ".events");
+        for (std::size_t i = 0; i < evs.size(); ++i) {
+            std::string ep = p + ".events[" + std::to_string(i) + "]";
+            std::string ev = string(evs[i], ep);
+            if (scene.FindNode(ev.c_str()))
+                fail(ep, "a node named \"" + ev + "\" already exists");
+            o->AddEvent(scene, ev.c_str(), true, true);
+            eventIndex[ev] = static_cast<int>(i);
+            RenderNode en;
+            en.node = scene.FindNode(ev.c_str());
+            out_->nodes.push_back(en);
+        }
+        auto eventOf = [&](const json& v, const std::string& ep) {
+            if (v.is_string()) {
+                auto it = eventIndex.find(v.get<std::string>());
+                if (it == eventIndex.end())
+                    fail(ep, "unknown event \"" + v.get<std::string>() + "\"");
+                return it->second;
+            }
+            int e = integer(v, ep);
+            if (e < 0 || e >= static_cast<int>(evs.size()))
+                fail(ep, "expected an event name or an index below " + std::to_string(evs.size()));
+            return e;
+        };
+        if (n.contains("particles")) {
+            const json& list = array(n["particles"], p + ".particles");
+            for (std::size_t i = 0; i < list.size(); ++i) {
+                std::string ip = p + ".particles[" + std::to_string(i) + "]";
+                const json& q = object(list[i], ip);
+                checkKeys(q, ip,
+                          {"id", "birth", "death", "position", "velocity", "size", "color", "event",
+                           "nextEvent", "switch"});
+                FlowParticleRecord f;
+                f.id = q.contains("id") ? integer(q["id"], ip + ".id") : static_cast<int>(i);
+                if (q.contains("birth"))
+                    f.birth = frames(q["birth"], ip + ".birth");
+                if (q.contains("death"))
+                    f.death = frames(q["death"], ip + ".death");
+                if (!q.contains("position"))
+                    fail(ip, "expected a \"position\" (at birth)");
+                f.position = vec3(q["position"], ip + ".position");
+                if (q.contains("velocity"))
+                    f.velocity =
+                        vec3(q["velocity"], ip + ".velocity") / static_cast<float>(TicksPerFrame);
+                if (q.contains("size"))
+                    f.size = numberF(q["size"], ip + ".size");
+                if (q.contains("color")) {
+                    Color c = color(q["color"], ip + ".color");
+                    f.color = Point3(c.r, c.g, c.b);
+                }
+                if (q.contains("event"))
+                    f.event = eventOf(q["event"], ip + ".event");
+                if (q.contains("nextEvent"))
+                    f.nextEvent = eventOf(q["nextEvent"], ip + ".nextEvent");
+                if (q.contains("switch"))
+                    f.switchTime = frames(q["switch"], ip + ".switch");
+                o->particles.push_back(f);
+            }
+        }
+        return node;
+    }
+
+    // ---- plug-in objects ----
+
+    INode* nodeNamed(const json& v, const std::string& path) {
+        std::string name = string(v, path);
+        INode* n = out_->scene->FindNode(name.c_str());
+        if (!n)
+            fail(path, "no node named \"" + name + "\" in the scene");
+        return n;
+    }
+
+    // Calls a published function of the object's mixin interfaces by name with one node.
+    // Answers false when the class publishes no function of that name.
+    bool callWithNode(PendingObject& po, const std::string& fn, INode* node,
+                      const std::string& path) {
+        for (int i = 0; i < po.cd->NumInterfaces(); ++i) {
+            FPInterface* fi = po.cd->GetInterfaceAt(i);
+            FPInterfaceDesc* d = fi ? fi->GetDesc() : nullptr;
+            if (!d || !(d->flags & FP_MIXIN) || !d->GetFnDefByName(fn.c_str()))
+                continue;
+            FPInterface* mine = GetObjectInterface(po.object, d->ID);
+            if (!mine)
+                continue;
+            FPValue result;
+            FPParams args{FPValue::Node(node)};
+            FPStatus st = mine->InvokeByName(fn.c_str(), 0, result, &args);
+            if (st != FPS_OK)
+                fail(path, "the published function \"" + fn + "\" of class \"" +
+                               po.cd->ClassName() + "\" failed for node \"" + node->GetName() +
+                               "\"");
+            return true;
+        }
+        return false;
+    }
+
+    void fillObject(PendingObject& po) {
+        const json& n = *po.j;
+        IParamBlock2* pb = po.object->NumParamBlocks() > 0 ? po.object->GetParamBlock(0) : nullptr;
+        static const std::set<std::string> reserved = {"name",    "type",     "class",  "transform",
+                                                       "visible", "material", "params", "calls"};
+        // Parameters come from "params" and from the node's own keys (e.g. "nodes": [...]).
+        std::vector<std::pair<std::string, std::pair<const json*, std::string>>> params;
+        if (n.contains("params")) {
+            const json& ps = object(n["params"], po.path + ".params");
+            for (auto it = ps.begin(); it != ps.end(); ++it)
+                params.push_back({it.key(), {&it.value(), po.path + ".params." + it.key()}});
+        }
+        for (auto it = n.begin(); it != n.end(); ++it)
+            if (!reserved.count(it.key()))
+                params.push_back({it.key(), {&it.value(), po.path + "." + it.key()}});
+        for (auto& [name, v] : params) {
+            if (!pb)
+                fail(v.second,
+                     "class \"" + std::string(po.cd->ClassName()) + "\" has no parameters");
+            setParam(po, pb, name, *v.first, v.second);
+        }
+        if (n.contains("calls")) {
+            const json& calls = array(n["calls"], po.path + ".calls");
+            for (std::size_t i = 0; i < calls.size(); ++i) {
+                std::string cp = po.path + ".calls[" + std::to_string(i) + "]";
+                const json& c = object(calls[i], cp);
+                checkKeys(c, cp, {"function", "node"});
+                if (!c.contains("function") || !c.contains("node"))
+                    fail(cp, "expected {\"function\": name, \"node\": node name}");
+                std::string fn = string(c["function"], cp + ".function");
+                INode* node = nodeNamed(c["node"], cp + ".node");
+                if (!callWithNode(po, fn, node, cp))
+                    fail(cp + ".function", "class \"" + std::string(po.cd->ClassName()) +
+                                               "\" publishes no function \"" + fn + "\"");
+            }
+        }
+    }
+
+    std::string paramNames(IParamBlock2* pb) {
+        std::string s;
+        ParamBlockDesc2* d = pb->GetDesc();
+        for (int i = 0; i < d->Count(); ++i)
+            s += std::string(s.empty() ? "" : ", ") + d->GetParamDefByIndex(i)->int_name;
+        return s;
+    }
+
+    void setParam(PendingObject& po, IParamBlock2* pb, const std::string& name, const json& v,
+                  const std::string& path) {
+        ParamBlockDesc2* d = pb->GetDesc();
+        ParamID id = d->IDByName(name.c_str());
+        if (id < 0)
+            fail(path, "unknown parameter \"" + name + "\" of class \"" + po.cd->ClassName() +
+                           "\" (valid: " + paramNames(pb) + ")");
+        ParamDef& def = d->GetParamDef(id);
+        ParamType2 type = def.type;
+        if (is_tab(type)) {
+            setTable(po, pb, id, name, base_type(type), v, path);
+            return;
+        }
+        bool keyed = v.is_array() && !v.empty() && v[0].is_object();
+        if (keyed) {
+            if (!(def.flags & P_ANIMATABLE))
+                fail(path, "parameter \"" + name + "\" is not animatable; expected a constant");
+            for (std::size_t i = 0; i < v.size(); ++i) {
+                std::string kp = path + "[" + std::to_string(i) + "]";
+                const json& k = object(v[i], kp);
+                checkKeys(k, kp, {"frame", "value"});
+                if (!k.contains("frame") || !k.contains("value"))
+                    fail(kp, "expected a key {\"frame\": number, \"value\": ...}");
+                TimeValue t = frames(k["frame"], kp + ".frame");
+                setOne(pb, id, type, name, k["value"], kp + ".value", t, true);
+            }
+            return;
+        }
+        setOne(pb, id, type, name, v, path, 0, false);
+    }
+
+    Texmap* texmapValue(const json& v, const std::string& path) {
+        if (v.is_null())
+            return nullptr;
+        if (v.is_object())
+            return makeTexmap(v, path);
+        std::string t = string(v, path);
+        auto it = textures_.find(t);
+        if (it == textures_.end())
+            fail(path, "unknown texture \"" + t + "\" (define it under \"textures\")");
+        return it->second;
+    }
+
+    void setOne(IParamBlock2* pb, ParamID id, ParamType2 type, const std::string& name,
+                const json& v, const std::string& path, TimeValue t, bool key) {
+        BOOL ok = FALSE;
+        switch (type) {
+        case TYPE_FLOAT:
+        case TYPE_ANGLE:
+        case TYPE_PCNT_FRAC:
+        case TYPE_WORLD: {
+            float f = numberF(v, path);
+            ok = key ? pb->SetKey(id, t, f) : pb->SetValue(id, t, f);
+            break;
+        }
+        case TYPE_INT:
+        case TYPE_INDEX:
+        case TYPE_RADIOBTN_INDEX:
+        case TYPE_TIMEVALUE: {
+            int i = integer(v, path);
+            ok = key ? pb->SetKey(id, t, i) : pb->SetValue(id, t, i);
+            break;
+        }
+        case TYPE_BOOL: {
+            int b = v.is_boolean() ? (v.get<bool>() ? 1 : 0) : -1;
+            if (b < 0)
+                fail(path, "parameter \"" + name + "\" is a switch: expected true or false, got " +
+                               typeName(v));
+            ok = key ? pb->SetKey(id, t, b) : pb->SetValue(id, t, b);
+            break;
+        }
+        case TYPE_POINT3:
+        case TYPE_RGBA: {
+            Point3 p = vec3(v, path);
+            ok = key ? pb->SetKey(id, t, p) : pb->SetValue(id, t, p);
+            break;
+        }
+        case TYPE_TEXMAP:
+            if (key)
+                fail(path, "a texture map cannot be keyed");
+            ok = pb->SetValue(id, t, texmapValue(v, path));
+            break;
+        case TYPE_INODE:
+            if (key)
+                fail(path, "a node cannot be keyed");
+            ok = pb->SetValue(id, t, nodeNamed(v, path));
+            break;
+        default:
+            fail(path, "parameter \"" + name + "\" has a type a scene cannot set");
+        }
+        if (!ok)
+            fail(path, "parameter \"" + name + "\" did not accept the value " + v.dump());
+    }
+
+    void setTable(PendingObject& po, IParamBlock2* pb, ParamID id, const std::string& name,
+                  ParamType2 base, const json& v, const std::string& path) {
+        array(v, path);
+        if (base == TYPE_INODE) {
+            auto adder = kNodeListAdders.find(name);
+            for (std::size_t i = 0; i < v.size(); ++i) {
+                std::string ip = path + "[" + std::to_string(i) + "]";
+                INode* node = nodeNamed(v[i], ip);
+                if (adder != kNodeListAdders.end() && callWithNode(po, adder->second, node, ip))
+                    continue;
+                INode* one[1] = {node};
+                int before = pb->Count(id);
+                if (pb->Append(id, 1, one) <= before)
+                    fail(ip, "node \"" + std::string(node->GetName()) +
+                                 "\" was refused by parameter \"" + name + "\"");
+            }
+            return;
+        }
+        for (std::size_t i = 0; i < v.size(); ++i) {
+            std::string ip = path + "[" + std::to_string(i) + "]";
+            switch (base) {
+            case TYPE_FLOAT:
+            case TYPE_WORLD:
+            case TYPE_ANGLE:
+            case TYPE_PCNT_FRAC: {
+                float f = numberF(v[i], ip);
+                pb->Append(id, 1, &f);
+                break;
+            }
+            case TYPE_INT:
+            case TYPE_BOOL:
+            case TYPE_INDEX: {
+                int k = base == TYPE_BOOL && v[i].is_boolean() ? (v[i].get<bool>() ? 1 : 0)
+                                                               : integer(v[i], ip);
+                pb->Append(id, 1, &k);
+                break;
+            }
+            case TYPE_POINT3:
+            case TYPE_RGBA: {
+                Point3 p = vec3(v[i], ip);
+                pb->Append(id, 1, &p);
+                break;
+            }
+            case TYPE_TEXMAP: {
+                Texmap* m[1] = {texmapValue(v[i], ip)};
+                pb->Append(id, 1, m);
+                break;
+            }
+            default:
+                fail(path, "parameter \"" + name + "\" is a table of a type a scene cannot set");
+            }
+        }
+    }
+};
+
+} // namespace
+
+std::unique_ptr<RenderScene> loadScene(const std::string& text, const std::string& source,
+                                       const std::string& baseDir) {
+    Loader l(source, baseDir);
+    return l.load(text);
+}
+
+std::unique_ptr<RenderScene> loadSceneFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw BadInput(path + ": cannot open the scene: " + std::strerror(errno));
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw BadInput(path + ": cannot read the scene: " + std::strerror(errno));
+    std::filesystem::path p(path);
+    return loadScene(text, path, p.parent_path().string());
+}
+
+} // namespace velquin::renderer
