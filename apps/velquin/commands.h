@@ -30,5 +30,9 @@ public:
 void setCommandAction(CLI::App* sub, std::function<int()> action);
 
 void addTraceCommand(CLI::App& app);
+void addRenderCommand(CLI::App& app);
+void addInfoCommand(CLI::App& app);
+void addParamsCommand(CLI::App& app);
+void addUiCommand(CLI::App& app);
 
 } // namespace velquin

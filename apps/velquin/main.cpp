@@ -34,6 +34,12 @@ int main(int argc, char** argv) {
     app.name("velquin");
     app.require_subcommand(1);
     addTraceCommand(app);
+#ifndef VELQUIN_NO_RENDERER
+    addRenderCommand(app);
+#endif
+    addInfoCommand(app);
+    addParamsCommand(app);
+    addUiCommand(app);
 
     try {
         app.parse(argc, argv);
