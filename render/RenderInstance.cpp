@@ -123,12 +123,28 @@ void* VelquinMetaballInstanceOf<Box, Primitive>::getInterface(VR::InterfaceID id
     case VR::EXT_OBJECT_SHADE_INSTANCE:
         return static_cast<void*>(
             static_cast<VR::ObjectShadeInstance*>(static_cast<VR::ShadeInstance*>(this)));
+    case VR::EXT_GEOMETRY_STATS:
+        return static_cast<void*>(static_cast<VR::GeometryStats*>(&stats));
     case VR::EXT_SURFACE_PROPERTIES:
         return static_cast<void*>(
             static_cast<VR::SurfaceProperties*>(static_cast<VRenderInstance*>(this)));
     default:
         return VR::DynamicPrimitive<Box>::getInterface(id);
     }
+}
+
+namespace {
+long long metaballCount(const VelquinMetaballPrimitiveStatic& p) {
+    return p.count;
+}
+long long metaballCount(const VelquinMetaballPrimitiveMoving& p) {
+    return p.segmentCount > 0 && p.segmentCounts != nullptr ? p.segmentCounts[0] : 0;
+}
+} // namespace
+
+template <class Box, class Primitive>
+long long VelquinMetaballInstanceOf<Box, Primitive>::Stats::geometryItemCount() const {
+    return metaballCount(primitive_);
 }
 
 template <class Box, class Primitive>

@@ -135,6 +135,19 @@ public:
     std::atomic<std::int32_t> registeredId{-1};
     IParamBlock2* pblock; // the object's block (not owned)
 
+    // The metaball count of the last frame compile, for the renderer's statistics (the first
+    // segment's count when the frame is motion blurred).
+    class Stats : public VR::GeometryStats {
+    public:
+        explicit Stats(const Primitive& p) : primitive_(p) {}
+        long long geometryItemCount() const override;
+        const char* geometryItemName() const override { return "metaballs"; }
+
+    private:
+        const Primitive& primitive_;
+    };
+    Stats stats{primitive};
+
 protected:
     const Matrix3& objectTransform() const override { return objToWorldTM; }
 

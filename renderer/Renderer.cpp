@@ -457,6 +457,14 @@ Image Renderer::renderFrame(int frame, FrameStats& stats, const ProgressFn& prog
     for (auto& r : m.instances)
         r.instance->frameBegin(t, &m.core);
     stats.compileSeconds = secondsSince(c0);
+    for (auto& r : m.instances) {
+        auto* part = static_cast<VR::SurfaceProperties*>(r.instance);
+        if (auto* gs = VR::queryInterface<VR::GeometryStats>(part, VR::EXT_GEOMETRY_STATS)) {
+            stats.geometryItems =
+                (stats.geometryItems < 0 ? 0 : stats.geometryItems) + gs->geometryItemCount();
+            stats.geometryItemName = gs->geometryItemName();
+        }
+    }
 
     auto b0 = Clock::now();
     m.server.beginFrame();

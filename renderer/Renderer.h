@@ -34,6 +34,8 @@ struct FrameStats {
     double renderSeconds = 0.0;
     long long cameraRays = 0;
     long long totalRays = 0;
+    long long geometryItems = -1; // items the instances report (-1: none reports a count)
+    std::string geometryItemName; // what they are, e.g. "metaballs"
 };
 
 // Progress of one frame: buckets done of total.

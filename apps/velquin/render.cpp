@@ -240,8 +240,11 @@ int runRender(const RenderArgs& a) {
             std::printf("frame %d\n", f);
             std::printf("  render instances:    %d\n", renderer.instanceCount());
             std::printf("  dynamic primitives:  %d\n", st.primitives);
-            std::printf(
-                "  metaballs:           not reported (the render objects offer no count)\n");
+            if (st.geometryItems >= 0)
+                std::printf("  %-20s %lld\n", (st.geometryItemName + ":").c_str(),
+                            st.geometryItems);
+            else
+                std::printf("  geometry items:      not reported by the render instances\n");
             std::printf("  triangle meshes:     %d (%lld triangles)\n", st.triangleMeshes,
                         st.triangles);
             std::printf("  frame compile:       %.3f s (hierarchies built inside the instances)\n",

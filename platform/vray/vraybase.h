@@ -144,6 +144,18 @@ constexpr int SURF_RECEIVES_SHADOWS = 16;
 constexpr int SURF_ALL = 31;
 
 // How the renderer treats a surface: which rays see it and its shadows.
+// What a render instance may tell the renderer's statistics about its geometry after a frame
+// compile: how many items it holds (for example metaballs) and what they are called.
+constexpr InterfaceID EXT_GEOMETRY_STATS = 0xFFFF0010u;
+class GeometryStats {
+public:
+    virtual long long geometryItemCount() const = 0;
+    virtual const char* geometryItemName() const = 0;
+
+protected:
+    ~GeometryStats() = default;
+};
+
 class SurfaceProperties : public PluginBase {
 public:
     int surfaceFlags = SURF_ALL;

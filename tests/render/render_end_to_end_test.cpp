@@ -107,6 +107,18 @@ TEST_P(EndToEnd, TwoFramesTwoThreads) {
         instance->registerGeometry(&r.core);
         EXPECT_EQ(r.server.storedCount(), 1);
 
+        // The renderer's statistics learn the metaball count through the instance.
+        auto* stats = VR::queryInterface<VR::GeometryStats>(
+            static_cast<VR::SurfaceProperties*>(instance), VR::EXT_GEOMETRY_STATS);
+        ASSERT_NE(stats, nullptr);
+        EXPECT_STREQ(stats->geometryItemName(), "metaballs");
+        const long long compiled =
+            blur
+                ? dynamic_cast<VelquinMetaballInstanceMoving*>(instance)->primitive.segmentCounts[0]
+                : dynamic_cast<VelquinMetaballInstanceStatic*>(instance)->primitive.count;
+        EXPECT_GT(compiled, 2); // the sphere's vertices and the two scripted metaballs
+        EXPECT_EQ(stats->geometryItemCount(), compiled);
+
         ThreadResult results[2];
         std::thread workers[2];
         for (int k = 0; k < 2; ++k) {
