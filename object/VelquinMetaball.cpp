@@ -85,6 +85,9 @@ VelquinMetaball::VelquinMetaball() : validator(this) {
 
 VelquinMetaball::~VelquinMetaball() {
     releaseValidator();
+    // A pick mode still running for this object would otherwise add to a deleted object.
+    if (pickingActive)
+        GetCOREInterface()->ClearPickMode();
     if (theCreateCallBack.Owner() == this)
         theCreateCallBack.SetObj(nullptr);
 }

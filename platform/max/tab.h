@@ -59,10 +59,15 @@ public:
     const T* end() const { return v_.data() + v_.size(); }
 
 private:
+    // At least allocExtra spare entries, and never less than half the capacity more: a caller that
+    // appends one element at a time with a fixed step would otherwise copy the list over and over
+    // (quadratic in its length; a million particles took seconds).
     void grow(int num, int allocExtra) {
         size_t need = v_.size() + static_cast<size_t>(num < 0 ? 0 : num);
-        if (need > v_.capacity())
-            v_.reserve(need + static_cast<size_t>(allocExtra < 0 ? 0 : allocExtra));
+        if (need > v_.capacity()) {
+            size_t wanted = need + static_cast<size_t>(allocExtra < 0 ? 0 : allocExtra);
+            v_.reserve(std::max(wanted, v_.capacity() + v_.capacity() / 2));
+        }
     }
     std::vector<T> v_;
 };
