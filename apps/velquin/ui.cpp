@@ -20,7 +20,9 @@
 #include "object/VelquinMetaball.h"
 #include "platform/max/core.h"
 #include "platform/max/parammap.h"
+#ifndef VELQUIN_NO_RENDERER
 #include "renderer/Image.h"
+#endif
 #include "ui/Resources.h"
 
 namespace velquin {
@@ -455,6 +457,7 @@ std::string svg(const Canvas& cv) {
     return o.str();
 }
 
+#ifndef VELQUIN_NO_RENDERER
 // A 5 x 7 bitmap font for printable ASCII: five columns per glyph, bit 0 the top row.
 constexpr std::uint8_t kFont[95][5] = {
     {0x00, 0x00, 0x00, 0x00, 0x00}, {0x00, 0x00, 0x5F, 0x00, 0x00}, {0x00, 0x07, 0x00, 0x07, 0x00},
@@ -539,6 +542,7 @@ renderer::Image raster(const Canvas& cv) {
     }
     return img;
 }
+#endif // VELQUIN_NO_RENDERER
 
 bool endsWith(const std::string& s, const char* suffix) {
     std::string e = suffix;
@@ -588,11 +592,16 @@ int runUi(const std::string& image, bool creating, bool unroll) {
             if (!f)
                 throw InputError(image + ": cannot write the file");
         } else {
+#ifndef VELQUIN_NO_RENDERER
             try {
                 renderer::writeImage(raster(cv), image);
             } catch (const renderer::ImageError& e) {
                 throw InputError(e.what());
             }
+#else
+            // Images are written by the renderer's libraries, which this build leaves out.
+            throw InputError(image + ": this build writes the panel as .svg only");
+#endif
         }
         std::printf("%s: %d x %d, %zu rollouts\n", image.c_str(), cv.width, cv.height,
                     panel.size());
