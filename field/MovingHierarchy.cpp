@@ -1,5 +1,7 @@
 #include "field/MovingHierarchy.h"
 
+#include "field/BuildRule.h"
+
 #include <cmath>
 #include <utility>
 
@@ -86,10 +88,7 @@ std::unique_ptr<BVHMNode> makeBranch(const BuildInput& in, std::vector<std::int3
         upper[a] = endHigh > branch->max[a] ? endHigh : branch->max[a];
         e[a] = upper[a] - lower[a];
     }
-    int axis = std::fabs(e[1]) > std::fabs(e[0]) ? 1 : 0;
-    if (std::fabs(e[2]) > std::fabs(e[axis])) {
-        axis = 2;
-    }
+    const int axis = longestAxis(e);
     const float split = (lower[axis] + upper[axis]) * 0.5f;
 
     // Each metaball is keyed by its centre at mid-segment.
@@ -104,20 +103,13 @@ std::unique_ptr<BVHMNode> makeBranch(const BuildInput& in, std::vector<std::int3
             right.push_back(k);
         }
     }
-    const bool forced = left.empty() || right.empty();
-    if (forced) {
-        const std::size_t half = list.size() / 2;
-        left.assign(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(half));
-        right.assign(list.begin() + static_cast<std::ptrdiff_t>(half), list.end());
-    }
+    const bool forced = forceSplitIfEmpty(list, left, right);
     list = std::vector<std::int32_t>(); // a branch keeps no list of its own
 
     const float extent = upper[axis] - lower[axis];
     auto child = [&](std::vector<std::int32_t>& side) -> std::unique_ptr<BVHMNode> {
-        const auto m = static_cast<std::int64_t>(side.size());
-        const bool small =
-            (extent < in.leafLength || in.perBallRadius != nullptr) && m < in.leafSize;
-        if (in.maxDepth <= d || small || forced) {
+        if (becomesLeaf(in.maxDepth, d, extent, in.leafLength, in.perBallRadius != nullptr,
+                        side.size(), in.leafSize, forced)) {
             return makeLeaf(in, std::move(side));
         }
         return makeBranch(in, std::move(side), d + 1);

@@ -1,5 +1,7 @@
 #include "raytrace/RayHierarchy.h"
 
+#include "field/BuildRule.h"
+
 #include <cmath>
 #include <utility>
 
@@ -57,10 +59,7 @@ std::unique_ptr<BVHNode> makeBranch(const BuildInput& in, std::vector<std::int32
     for (int a = 0; a < 3; ++a) {
         e[a] = branch->max[a] - branch->min[a];
     }
-    int axis = std::fabs(e[1]) > std::fabs(e[0]) ? 1 : 0;
-    if (std::fabs(e[2]) > std::fabs(e[axis])) {
-        axis = 2;
-    }
+    const int axis = longestAxis(e);
     const float split = (branch->min[axis] + branch->max[axis]) * 0.5f;
 
     std::vector<std::int32_t> lower;
@@ -72,20 +71,13 @@ std::unique_ptr<BVHNode> makeBranch(const BuildInput& in, std::vector<std::int32
             upper.push_back(k);
         }
     }
-    const bool forced = lower.empty() || upper.empty();
-    if (forced) {
-        const std::size_t half = list.size() / 2;
-        lower.assign(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(half));
-        upper.assign(list.begin() + static_cast<std::ptrdiff_t>(half), list.end());
-    }
+    const bool forced = forceSplitIfEmpty(list, lower, upper);
     list = std::vector<std::int32_t>(); // a branch keeps no list of its own
 
     const float extent = branch->max[axis] - branch->min[axis];
     auto child = [&](std::vector<std::int32_t>& side) -> std::unique_ptr<BVHNode> {
-        const auto m = static_cast<std::int64_t>(side.size());
-        const bool small =
-            (extent < in.leafLength || in.perBallRadius != nullptr) && m < in.leafSize;
-        if (in.maxDepth <= d || small || forced) {
+        if (becomesLeaf(in.maxDepth, d, extent, in.leafLength, in.perBallRadius != nullptr,
+                        side.size(), in.leafSize, forced)) {
             return makeLeaf(in, std::move(side));
         }
         return makeBranch(in, std::move(side), d + 1);
