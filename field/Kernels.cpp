@@ -4,57 +4,26 @@
 
 namespace velquin {
 
-namespace {
-
-// The Wyvill coefficients as the doubles of the fractions, used as single constants so that every
-// product below rounds exactly once.
-constexpr double kWyvill22_9 = 22.0 / 9.0; // 2.4444444444444446
-constexpr double kWyvill17_9 = 17.0 / 9.0; // 1.8888888888888888
-constexpr double kWyvill4_9 = 4.0 / 9.0;   // 0.4444444444444444
-
-} // namespace
-
-// Every kernel forms t = 1 - x and its powers in one fixed order; results must match to the last
-// bit, so the products are grouped exactly as written and never rearranged.
-
 double kernelPowerOfTwo(double radiusSq, double distSq) {
-    double t = 1.0 - distSq / radiusSq;
-    return t * t;
+    return kernels::powerOfTwo(radiusSq, distSq);
 }
-
 double kernelPowerOfThree(double radiusSq, double distSq) {
-    double t = 1.0 - distSq / radiusSq;
-    double t2 = t * t;
-    return t2 * t;
+    return kernels::powerOfThree(radiusSq, distSq);
 }
-
 double kernelPowerOfFour(double radiusSq, double distSq) {
-    double t = 1.0 - distSq / radiusSq;
-    double t2 = t * t;
-    return t2 * t2;
+    return kernels::powerOfFour(radiusSq, distSq);
 }
-
 double kernelPowerOfFive(double radiusSq, double distSq) {
-    double t = 1.0 - distSq / radiusSq;
-    double t2 = t * t;
-    return (t2 * t2) * t;
+    return kernels::powerOfFive(radiusSq, distSq);
 }
-
 double kernelHermitePowerOfTwo(double radiusSq, double distSq) {
-    double t = 1.0 - distSq / radiusSq;
-    double t2 = t * t;
-    return (3.0 - 2.0 * t) * t2;
+    return kernels::hermitePowerOfTwo(radiusSq, distSq);
 }
-
 double kernelHermitePowerOfFour(double radiusSq, double distSq) {
-    double t = 1.0 - distSq / radiusSq;
-    double t2 = t * t;
-    return (3.0 - 2.0 * t) * (t2 * t2);
+    return kernels::hermitePowerOfFour(radiusSq, distSq);
 }
-
 double kernelWyvill(double radiusSq, double distSq) {
-    double x = distSq / radiusSq;
-    return ((x * x * kWyvill17_9 + 1.0) - x * x * kWyvill4_9 * x) - x * kWyvill22_9;
+    return kernels::wyvill(radiusSq, distSq);
 }
 
 FalloffKernel kernelFor(std::int32_t selector) {

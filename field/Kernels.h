@@ -34,6 +34,54 @@ enum ColorFunction : std::int32_t {
     ColorWyvill = 8,
 };
 
+// The kernels' formulas, inline so that a caller that picks its kernel once (the tracing loops)
+// can have it compiled into the loop. Every kernel forms t = 1 - x and its powers in one fixed
+// order; results must match to the last bit, so the products are grouped exactly as written and
+// never rearranged.
+namespace kernels {
+
+// The Wyvill coefficients as the doubles of the fractions, used as single constants so that every
+// product rounds exactly once.
+inline constexpr double kWyvill22_9 = 22.0 / 9.0; // 2.4444444444444446
+inline constexpr double kWyvill17_9 = 17.0 / 9.0; // 1.8888888888888888
+inline constexpr double kWyvill4_9 = 4.0 / 9.0;   // 0.4444444444444444
+
+inline double powerOfTwo(double radiusSq, double distSq) {
+    double t = 1.0 - distSq / radiusSq;
+    return t * t;
+}
+inline double powerOfThree(double radiusSq, double distSq) {
+    double t = 1.0 - distSq / radiusSq;
+    double t2 = t * t;
+    return t2 * t;
+}
+inline double powerOfFour(double radiusSq, double distSq) {
+    double t = 1.0 - distSq / radiusSq;
+    double t2 = t * t;
+    return t2 * t2;
+}
+inline double powerOfFive(double radiusSq, double distSq) {
+    double t = 1.0 - distSq / radiusSq;
+    double t2 = t * t;
+    return (t2 * t2) * t;
+}
+inline double hermitePowerOfTwo(double radiusSq, double distSq) {
+    double t = 1.0 - distSq / radiusSq;
+    double t2 = t * t;
+    return (3.0 - 2.0 * t) * t2;
+}
+inline double hermitePowerOfFour(double radiusSq, double distSq) {
+    double t = 1.0 - distSq / radiusSq;
+    double t2 = t * t;
+    return (3.0 - 2.0 * t) * (t2 * t2);
+}
+inline double wyvill(double radiusSq, double distSq) {
+    double x = distSq / radiusSq;
+    return ((x * x * kWyvill17_9 + 1.0) - x * x * kWyvill4_9 * x) - x * kWyvill22_9;
+}
+
+} // namespace kernels
+
 double kernelPowerOfTwo(double radiusSq, double distSq);
 double kernelPowerOfThree(double radiusSq, double distSq);
 double kernelPowerOfFour(double radiusSq, double distSq);

@@ -32,6 +32,7 @@ void IntervalCollector::add(double tEnter, double tExit, void* payload) {
     interval->tExit = tExit;
     interval->payload = payload;
     interval->next = nullptr;
+    interval->order = static_cast<std::uint32_t>(pending.size());
     pending.push_back(interval);
 }
 
@@ -53,7 +54,11 @@ void IntervalCollector::finish() {
             pending[j] = item;
         }
     } else {
-        std::stable_sort(pending.begin(), pending.end(), earlier);
+        // Entry distance, then hit order: every key differs, so this in-place sort gives exactly
+        // the stable order without the scratch buffer a stable sort would allocate.
+        std::sort(pending.begin(), pending.end(), [](const RayInterval* x, const RayInterval* y) {
+            return x->tEnter < y->tEnter || (x->tEnter == y->tEnter && x->order < y->order);
+        });
     }
     for (std::size_t i = 0; i + 1 < n; ++i) {
         pending[i]->next = pending[i + 1];
@@ -101,6 +106,35 @@ void* IntervalCollector::allocate(std::size_t bytes, std::size_t align) {
     current_ = chunks_.size() - 1;
     used_ = bytes;
     return chunks_.back().bytes.get();
+}
+
+namespace {
+
+struct CollectorPool {
+    std::vector<std::unique_ptr<IntervalCollector>> collectors;
+    std::size_t inUse = 0;
+};
+
+CollectorPool& threadPool() {
+    thread_local CollectorPool pool;
+    return pool;
+}
+
+} // namespace
+
+CollectorLease::CollectorLease() {
+    CollectorPool& pool = threadPool();
+    if (pool.inUse == pool.collectors.size()) {
+        pool.collectors.push_back(std::make_unique<IntervalCollector>());
+        pool.collectors.back()->reserve(32);
+    }
+    collector_ = pool.collectors[pool.inUse++].get();
+    collector_->clear();
+}
+
+CollectorLease::~CollectorLease() {
+    collector_->clear();
+    --threadPool().inUse;
 }
 
 } // namespace velquin

@@ -35,6 +35,7 @@ struct RayInterval {
     double tExit = 0.0;
     void* payload = nullptr;
     RayInterval* next = nullptr;
+    std::uint32_t order = 0; // position in hit order, which breaks ties between equal entries
 };
 
 // Collects the intervals of one ray and sorts them into a list by entry distance.
@@ -93,6 +94,23 @@ private:
     std::vector<Chunk> chunks_;
     std::size_t current_ = 0; // chunk being filled
     std::size_t used_ = 0;    // bytes used in it
+};
+
+// The calling thread's collector for one ray, cleared, reused ray after ray so that tracing
+// touches the heap only while a thread's storage is still growing. Leases nest: a texture or a
+// shader evaluated during a march may trace again on the same thread and gets a collector of its
+// own.
+class CollectorLease {
+public:
+    CollectorLease();
+    ~CollectorLease();
+    CollectorLease(const CollectorLease&) = delete;
+    CollectorLease& operator=(const CollectorLease&) = delete;
+
+    IntervalCollector& collector() { return *collector_; }
+
+private:
+    IntervalCollector* collector_;
 };
 
 // The slab test shared by both hierarchies, in double: the box faces b0 (min) and b1 (max) are

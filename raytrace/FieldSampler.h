@@ -4,6 +4,7 @@
 #pragma once
 
 #include "field/Evaluators.h"
+#include "raytrace/HitRecordTable.h"
 #include "raytrace/Marcher.h"
 #include "raytrace/Primitive.h"
 
@@ -30,19 +31,21 @@ inline double finishedValue(FieldMovingAvg& e, const AverageSettings& s) {
 template <class Source> class FieldSampler {
 public:
     FieldSampler(const Source& source, IntervalCollector& list, const float origin[3],
-                 const float direction[3])
+                 const float direction[3], TraceCounters* counters = nullptr)
         : source_(source), prim_(source.primitive()), list_(list), origin_(origin),
-          direction_(direction) {}
+          direction_(direction), counters_(counters) {}
 
     double threshold() const { return prim_.threshold; }
 
     // The full walk with removal; the texture after it.
     bool sampleOutside(double t, double tPrev, double& v) {
+        countSample();
         return prim_.useAverage ? full<typename Source::Average>(t, tPrev, v)
                                 : full<typename Source::Summed>(t, tPrev, v);
     }
 
     bool sampleInside(double t, double tPrev, bool& inside) {
+        countSample();
         if (prim_.useAverage) {
             double v = 0.0;
             if (!full<typename Source::Average>(t, tPrev, v)) {
@@ -80,11 +83,18 @@ public:
 
     // Walks without removing; the texture after the walk.
     double sampleRefine(double t) {
+        countSample();
         return prim_.useAverage ? refine<typename Source::Average>(t)
                                 : refine<typename Source::Summed>(t);
     }
 
 private:
+    void countSample() {
+        if (counters_ != nullptr) {
+            ++counters_->samples;
+        }
+    }
+
     template <class E> bool full(double t, double tPrev, double& v) {
         float p[3];
         samplePointAt(origin_, direction_, t, p);
@@ -118,6 +128,7 @@ private:
     const float* origin_;
     const float* direction_;
     VelquinShadeContext context_;
+    TraceCounters* counters_;
 };
 
 } // namespace velquin

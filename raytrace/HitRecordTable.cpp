@@ -32,6 +32,7 @@ void HitRecordTable::reset() {
     for (std::int32_t i = 0; i < count_; ++i) {
         entries_[i].key = 0;
     }
+    counters = TraceCounters();
 }
 
 void storeHitRecord(HitRecordTable* const* tables, std::int32_t tableCount, std::int32_t thread,

@@ -12,8 +12,24 @@ struct HitRecord {
     float data[6] = {0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f}; // point or normal, then colour
 };
 
+// What one thread's marches did, for the renderer's statistics: field samples (march and
+// refinement), metaball distances computed by those samples, and those within reach, which
+// cost a kernel evaluation. Only the owning thread writes them.
+struct TraceCounters {
+    std::int64_t samples = 0;
+    std::int64_t distanceTests = 0;
+    std::int64_t contributing = 0;
+
+    void add(const TraceCounters& o) {
+        samples += o.samples;
+        distanceTests += o.distanceTests;
+        contributing += o.contributing;
+    }
+};
+
 class HitRecordTable {
 public:
+    TraceCounters counters; // this thread's, since the frame compile
     static constexpr std::int32_t kGrowthStep = 30;
 
     HitRecordTable() = default;
@@ -29,7 +45,8 @@ public:
     // growth step above n (a full step more when n is a multiple), entries are copied over.
     // Every new entry gets key 0. Returns false when memory runs out (the table is unchanged).
     bool extend(std::int32_t n);
-    // Marks every entry stale (key 0) and keeps the storage: done at every frame compile.
+    // Marks every entry stale (key 0), zeroes the counters and keeps the storage: done at every
+    // frame compile.
     void reset();
 
     HitRecord& at(std::int32_t i) { return entries_[i]; }
@@ -45,6 +62,15 @@ private:
 // for a thread outside the rows, or a negative slot.
 void storeHitRecord(HitRecordTable* const* tables, std::int32_t tableCount, std::int32_t thread,
                     std::int32_t slot, std::int32_t tag, const float data[6]);
+
+// The counters of a thread's row, or null for a thread outside the rows.
+inline TraceCounters* countersOf(HitRecordTable* const* tables, std::int32_t tableCount,
+                                 std::int32_t thread) {
+    if (tables == nullptr || thread < 0 || thread >= tableCount || tables[thread] == nullptr) {
+        return nullptr;
+    }
+    return &tables[thread]->counters;
+}
 
 // The record of the ray (thread, slot, tag), or null when it is missing or stale.
 const HitRecord* findHitRecord(const HitRecordTable* const* tables, std::int32_t tableCount,

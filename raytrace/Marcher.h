@@ -4,6 +4,8 @@
 // of the threshold by bisection.
 #pragma once
 
+#include <cmath>
+
 #include "field/RayIntervals.h"
 
 namespace velquin {
@@ -42,6 +44,20 @@ void walkIntervalsKeep(const IntervalCollector& list, double t, Visit&& visit) {
     }
 }
 
+// Unlinks every interval whose entry or exit is NaN or infinite: the march could never pass it.
+inline void dropUnpassableIntervals(IntervalCollector& list) {
+    RayInterval* prev = nullptr;
+    RayInterval* iv = list.head;
+    while (iv != nullptr) {
+        if (std::isfinite(iv->tEnter) && std::isfinite(iv->tExit)) {
+            prev = iv;
+            iv = iv->next;
+        } else {
+            iv = list.remove(prev, iv);
+        }
+    }
+}
+
 // A sampler provides:
 //   bool sampleOutside(double t, double tPrev, double& v): full walk, modulated value; false
 //       when the list ran empty;
@@ -54,11 +70,33 @@ void walkIntervalsKeep(const IntervalCollector& list, double t, Visit&& visit) {
 // jumpToHead: the still primitive moves a ray that starts outside to the head interval's entry
 // before its first sample; the moving primitive samples its start once more instead.
 //
-// A step that no longer advances t (a distance so large that t + stepT == t) ends the search
-// without a crossing: the march could otherwise never finish.
+// Every march ends, whatever the ray and the parameters:
+// - Inputs: a step that is not a positive finite length, an error that is NaN or below 0, or a
+//   start t that is NaN ends the search at once without a crossing (nothing could be stepped or
+//   refined). Sound rays never meet this: step and error are positive lengths divided by a
+//   positive finite direction length.
+// - Intervals: the walk removes an interval once the march has passed its exit, and the march
+//   ends when the list runs empty. An interval with a NaN or infinite end could never be passed
+//   (or, with a NaN entry, would end every walk before the intervals behind it), so it is
+//   dropped before the march. The hierarchies give only finite intervals within [0, 1e18] for a
+//   ray whose origin is finite (the inverse direction is clamped), so this changes no result.
+// - Stepping: a step that no longer advances t (a distance so large that t + stepT == t) ends
+//   the search without a crossing. A step that does advance a t >= 0 advances it by at least
+//   stepT / 2 (round to nearest loses at most half the spacing at t + stepT, and an advanced t
+//   gains at least the spacing at t), so a stretch of length L costs at most 2 L / stepT + 1
+//   samples, and the march ends two samples after the last exit it reaches.
+// - Refinement: h halves from stepT / 2 until it is no longer above errT >= 0; t takes no part
+//   in the test, so at a distance where t - h == t the last samples merely repeat.
+// So the samples of one ray are bounded by about 2 (last exit - start) / stepT plus a few per
+// interval, and no lower cap is taken: a ray that crosses a long leaf with a short step needs
+// those samples for its answer, and any cap below them could change it.
 template <class Sampler>
 bool marchIntervals(Sampler& sampler, IntervalCollector& list, bool inside, double stepT,
                     double errT, double& t, bool jumpToHead) {
+    if (!(stepT > 0.0) || std::isinf(stepT) || !(errT >= 0.0) || std::isnan(t)) {
+        return false;
+    }
+    dropUnpassableIntervals(list);
     if (list.head == nullptr) {
         return false;
     }

@@ -31,11 +31,57 @@ public:
     }
 
     void add(RayInterval* iv, Field& field) const {
-        containerFromPayload(iv->payload)->evaluate(field);
+        const FlatNode& node = FlatHierarchy::nodeOf(*iv);
+        node.leaf->evaluate(field);
+        if (counters_ != nullptr) {
+            counters_->distanceTests += node.count;
+        }
+    }
+
+    void count(TraceCounters* counters) { counters_ = counters; }
+
+private:
+    const VelquinMetaballPrimitiveStatic& prim_;
+    AverageSettings settings_;
+    TraceCounters* counters_ = nullptr;
+};
+
+// The summed field of one point, for the marches over the laid-out leaves.
+struct PackedSum {
+    double sum = 0.0;
+    float point[3] = {0.0f, 0.0f, 0.0f};
+};
+
+inline double finishedValue(PackedSum& e, const AverageSettings&) {
+    return e.sum;
+}
+
+// Still metaballs with the summed surface and the kernel K compiled into the loop: a leaf's
+// packed metaballs are added in the leaf's order.
+template <class K> class PackedSource {
+public:
+    using Summed = PackedSum;
+    using Average = PackedSum; // never taken: this source serves the summed surface only
+
+    PackedSource(const VelquinMetaballPrimitiveStatic& prim, TraceCounters* counters)
+        : prim_(prim), counters_(counters) {}
+
+    const VelquinMetaballPrimitive& primitive() const { return prim_; }
+    const AverageSettings& averageSettings() const { return settings_; }
+
+    void setUp(PackedSum& field, const float p[3]) const {
+        field.point[0] = p[0];
+        field.point[1] = p[1];
+        field.point[2] = p[2];
+    }
+
+    void add(RayInterval* iv, PackedSum& field) const {
+        prim_.flat.addLeaf<K>(FlatHierarchy::nodeOf(*iv), field.point, field.sum, counters_);
     }
 
 private:
     const VelquinMetaballPrimitiveStatic& prim_;
+    TraceCounters* counters_;
     AverageSettings settings_;
 };
 
@@ -46,6 +92,7 @@ VelquinMetaballPrimitiveStatic::~VelquinMetaballPrimitiveStatic() {
 }
 
 void VelquinMetaballPrimitiveStatic::release() {
+    flat.clear();
     rayTree.reset();
     delete[] positions;
     delete[] radii;
@@ -112,6 +159,14 @@ bool VelquinMetaballPrimitiveStatic::setup(CompiledFrame& frame) {
         }
     }
 
+    // The marches of the summed surface read squared sizes; the average surface's evaluators take
+    // the tree's index lists, so its layout needs no sizes.
+    if (!flat.build(*rayTree, positions, useAverage ? nullptr : radii,
+                    static_cast<double>(static_cast<float>(radiusSq)))) {
+        release();
+        return false;
+    }
+
     owner = frame.owner;
     renderId = frame.renderId;
     hitTable = frame.hitTables;
@@ -149,10 +204,10 @@ bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray,
     }
     double t = ray.tMin + 2.0 * errT;
 
-    IntervalCollector list;
-    list.reserve(25);
+    CollectorLease lease;
+    IntervalCollector& list = lease.collector();
     const TraversalRay traversal(ray.origin, ray.direction, 0.0, static_cast<double>(1e18f));
-    rayTree->intersect(traversal, list);
+    flat.intersect(traversal, list);
     list.finish();
     if (list.head == nullptr) {
         return false;
@@ -164,9 +219,19 @@ bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray,
 
     const float origin[3] = {static_cast<float>(ray.origin[0]), static_cast<float>(ray.origin[1]),
                              static_cast<float>(ray.origin[2])};
-    const StaticSource source(*this);
-    FieldSampler<StaticSource> sampler(source, list, origin, ray.direction);
-    const bool found = marchIntervals(sampler, list, inside, stepT, errT, t, true);
+    bool found = false;
+    const bool packed = !useAverage && withKernelType(fieldKernel, [&](auto kernel) {
+        const PackedSource<decltype(kernel)> source(*this, ray.counters);
+        FieldSampler<PackedSource<decltype(kernel)>> sampler(source, list, origin, ray.direction,
+                                                             ray.counters);
+        found = marchIntervals(sampler, list, inside, stepT, errT, t, true);
+    });
+    if (!packed) {
+        StaticSource source(*this);
+        source.count(ray.counters);
+        FieldSampler<StaticSource> sampler(source, list, origin, ray.direction, ray.counters);
+        found = marchIntervals(sampler, list, inside, stepT, errT, t, true);
+    }
     if (!found || !(t <= ray.nearest) || !(ray.tMin < t) || !(t < ray.tMax)) {
         return false;
     }
@@ -279,7 +344,11 @@ void facingBack(const float direction[3], float normal[3]) {
 
 int VelquinMetaballPrimitiveStatic::intersect(VR::RayBase& ray) {
     SurfaceHit hit;
-    if (!intersectSurface(surfaceRayOf(ray), hit)) {
+    SurfaceRay surfaceRay = surfaceRayOf(ray);
+    if (ray.rc != nullptr) {
+        surfaceRay.counters = countersOf(hitTable, hitTableCount, ray.rc->threadIndex);
+    }
+    if (!intersectSurface(surfaceRay, hit)) {
         return 0;
     }
     const float record[6] = {hit.point[0], hit.point[1], hit.point[2],

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "raytrace/FlatHierarchy.h"
 #include "raytrace/Primitive.h"
 #include "raytrace/PrimitiveParts.h"
 #include "raytrace/RayHierarchy.h"
@@ -28,6 +29,7 @@ struct SurfaceRay {
     double tMax = 1e18;
     double nearest = 1e18;
     float time = 0.0f;
+    TraceCounters* counters = nullptr; // the tracing thread's statistics, or null
 };
 
 // The ray record as the marcher reads it, and the normal facing back along a direction (unit
@@ -45,6 +47,7 @@ public:
     double* radii = nullptr;        // owned; squared after setup unless the surface is the average
     double* colorRadiiSq = nullptr; // owned; squared sizes for the colour pass of the average
     std::unique_ptr<BVHNode> rayTree;
+    FlatHierarchy flat; // rayTree laid out for the marches
 
     VelquinMetaballPrimitiveStatic() = default;
     ~VelquinMetaballPrimitiveStatic();

@@ -1,0 +1,130 @@
+#include "raytrace/FlatHierarchy.h"
+
+#include <cmath>
+#include <new>
+#include <vector>
+
+namespace velquin {
+
+namespace {
+
+// The largest float whose double value does not exceed r2; -1 (never reached, distances are 0 or
+// more) for a squared size of 0 or below, or NaN, which reach nothing.
+float reachOf(double r2) {
+    if (!(r2 > 0.0)) {
+        return -1.0f;
+    }
+    float f = static_cast<float>(r2);
+    if (static_cast<double>(f) > r2) {
+        f = std::nextafter(f, -1.0f);
+    }
+    return f;
+}
+
+struct Counts {
+    std::int32_t nodes = 0;
+    std::int64_t metaballs = 0;
+};
+
+void countNodes(const BVHNode& node, Counts& c) {
+    ++c.nodes;
+    if (node.isBranch()) {
+        countNodes(*node.left(), c);
+        countNodes(*node.right(), c);
+    } else {
+        c.metaballs += node.count();
+    }
+}
+
+} // namespace
+
+void FlatHierarchy::clear() {
+    nodes_.reset();
+    nodeCount_ = 0;
+    x_.reset();
+    y_.reset();
+    z_.reset();
+    radiusSq_.reset();
+    reach_.reset();
+}
+
+bool FlatHierarchy::build(const BVHNode& root, const float* positions, const double* radiiSq,
+                          double uniformRadiusSq) {
+    clear();
+    Counts c;
+    countNodes(root, c);
+    const std::size_t n = static_cast<std::size_t>(c.metaballs);
+    nodes_.reset(new (std::nothrow) FlatNode[static_cast<std::size_t>(c.nodes)]);
+    x_.reset(new (std::nothrow) float[n]);
+    y_.reset(new (std::nothrow) float[n]);
+    z_.reset(new (std::nothrow) float[n]);
+    if (radiiSq != nullptr) {
+        radiusSq_.reset(new (std::nothrow) double[n]);
+        reach_.reset(new (std::nothrow) float[n]);
+    }
+    if (!nodes_ || !x_ || !y_ || !z_ || (radiiSq != nullptr && (!radiusSq_ || !reach_))) {
+        clear();
+        return false;
+    }
+    uniformRadiusSq_ = uniformRadiusSq;
+    uniformReach_ = reachOf(uniformRadiusSq);
+
+    // Depth first, left before right: the order in which the tree's traversal visits nodes.
+    std::int32_t next = 0;
+    std::int32_t packed = 0;
+    auto place = [&](auto&& self, const BVHNode& node) -> void {
+        FlatNode& f = nodes_[next];
+        const std::int32_t index = next++;
+        for (int a = 0; a < 3; ++a) {
+            f.min[a] = node.min[a];
+            f.max[a] = node.max[a];
+        }
+        f.leaf = nullptr;
+        f.begin = 0;
+        f.count = -1;
+        if (node.isBranch()) {
+            self(self, *node.left());
+            self(self, *node.right());
+        } else {
+            const std::int32_t* items = node.indices();
+            const std::int32_t count = node.count();
+            f.leaf = static_cast<const Leaf*>(&node);
+            f.begin = packed;
+            f.count = count;
+            for (std::int32_t i = 0; i < count; ++i) {
+                const std::size_t k = static_cast<std::size_t>(items[i]);
+                x_[packed] = positions[3 * k];
+                y_[packed] = positions[3 * k + 1];
+                z_[packed] = positions[3 * k + 2];
+                if (radiiSq != nullptr) {
+                    radiusSq_[packed] = radiiSq[k];
+                    reach_[packed] = reachOf(radiiSq[k]);
+                }
+                ++packed;
+            }
+        }
+        nodes_[index].end = next;
+    };
+    place(place, root);
+    nodeCount_ = next;
+    return true;
+}
+
+void FlatHierarchy::intersect(const TraversalRay& ray, IntervalCollector& collector) const {
+    std::int32_t i = 0;
+    while (i < nodeCount_) {
+        const FlatNode& node = nodes_[i];
+        double tNear;
+        double tFar;
+        if (!slabTest(node.min, node.max, ray, tNear, tFar)) {
+            i = node.end; // the whole subtree is missed
+            continue;
+        }
+        if (node.count >= 0) {
+            collector.add(tNear, tFar, const_cast<FlatNode*>(&node));
+        }
+        ++i;
+    }
+}
+
+} // namespace velquin

@@ -1,0 +1,201 @@
+// The still metaballs' ray hierarchy laid out for tracing. The tree (RayHierarchy.h) is copied
+// into one array of nodes in depth-first order, so collecting a ray's intervals is a loop without
+// recursion or virtual calls, and every leaf's metaballs are copied next to each other in leaf
+// order, one array per coordinate, so the distance tests of a leaf read consecutive memory and
+// test several metaballs at once. Sums still run over each leaf's metaballs in the tree's order,
+// so every value is the one the tree gives, bit for bit.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "field/Kernels.h"
+#include "field/RayIntervals.h"
+#include "raytrace/HitRecordTable.h"
+#include "raytrace/RayHierarchy.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace velquin {
+
+struct FlatNode {
+    float min[3];
+    float max[3];
+    std::int32_t end;   // index just past this node's subtree (a leaf: its own index + 1)
+    std::int32_t begin; // a leaf: its first metaball in the packed arrays
+    std::int32_t count; // a leaf: its metaball count; a branch: -1
+    const Leaf* leaf;   // a leaf: the tree's leaf (for the evaluators that take index lists)
+};
+
+class FlatHierarchy {
+public:
+    // Lays out root (built over positions and, when sized, plain per-metaball radii). radiusSq
+    // is the uniform squared radius in double; radiiSq the squared sizes (null when uniform).
+    // False when memory ran out; the layout is then empty.
+    bool build(const BVHNode& root, const float* positions, const double* radiiSq,
+               double uniformRadiusSq);
+    void clear();
+
+    bool empty() const { return nodeCount_ == 0; }
+
+    // One interval per crossed leaf, in the tree's traversal order; the payload is the FlatNode.
+    void intersect(const TraversalRay& ray, IntervalCollector& collector) const;
+
+    // Adds a leaf's contributions at p with kernel K, in the leaf's order. counters may be null.
+    template <class K>
+    void addLeaf(const FlatNode& leaf, const float p[3], double& sum,
+                 TraceCounters* counters) const;
+
+    static const FlatNode& nodeOf(const RayInterval& interval) {
+        return *static_cast<const FlatNode*>(interval.payload);
+    }
+
+private:
+    std::unique_ptr<FlatNode[]> nodes_;
+    std::int32_t nodeCount_ = 0;
+    std::unique_ptr<float[]> x_, y_, z_;
+    // Sized metaballs: squared sizes in leaf order, and for each the largest float that does not
+    // exceed it, so that the single-precision compare d2 <= reach_ is exactly d2 <= radiusSq.
+    std::unique_ptr<double[]> radiusSq_;
+    std::unique_ptr<float[]> reach_;
+    double uniformRadiusSq_ = 0.0;
+    float uniformReach_ = -1.0f;
+};
+
+namespace detail {
+
+// Bit j set when metaball j (j < 8) is within reach of p; d2 receives the 8 squared distances.
+// Exactly the single-precision arithmetic of distanceSq, four lanes at a time.
+inline unsigned reachMask8(const float* x, const float* y, const float* z, const float p[3],
+                           const float* reach, float uniformReach, float d2[8]) {
+#if defined(__SSE2__)
+    const __m128 px = _mm_set1_ps(0.0f - p[0]);
+    const __m128 py = _mm_set1_ps(0.0f - p[1]);
+    const __m128 pz = _mm_set1_ps(0.0f - p[2]);
+    unsigned mask = 0;
+    for (int h = 0; h < 8; h += 4) {
+        const __m128 dx = _mm_add_ps(_mm_loadu_ps(x + h), px);
+        const __m128 dy = _mm_add_ps(_mm_loadu_ps(y + h), py);
+        const __m128 dz = _mm_add_ps(_mm_loadu_ps(z + h), pz);
+        __m128 s = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
+        s = _mm_add_ps(s, _mm_mul_ps(dz, dz));
+        _mm_storeu_ps(d2 + h, s);
+        const __m128 r = reach != nullptr ? _mm_loadu_ps(reach + h) : _mm_set1_ps(uniformReach);
+        mask |= static_cast<unsigned>(_mm_movemask_ps(_mm_cmple_ps(s, r))) << h;
+    }
+    return mask;
+#else
+    unsigned mask = 0;
+    for (int j = 0; j < 8; ++j) {
+        const float dx = x[j] + (0.0f - p[0]);
+        const float dy = y[j] + (0.0f - p[1]);
+        const float dz = z[j] + (0.0f - p[2]);
+        float s = dx * dx + dy * dy;
+        s = s + dz * dz;
+        d2[j] = s;
+        if (s <= (reach != nullptr ? reach[j] : uniformReach)) {
+            mask |= 1u << j;
+        }
+    }
+    return mask;
+#endif
+}
+
+} // namespace detail
+
+template <class K>
+void FlatHierarchy::addLeaf(const FlatNode& leaf, const float p[3], double& sum,
+                            TraceCounters* counters) const {
+    const std::int32_t begin = leaf.begin;
+    const std::int32_t end = leaf.begin + leaf.count;
+    const bool sized = radiusSq_ != nullptr;
+    if (counters != nullptr) {
+        counters->distanceTests += leaf.count;
+    }
+    // A uniform squared radius of 0 or below reaches nothing (its kernel would divide by 0).
+    if (!sized && !(uniformRadiusSq_ > 0.0)) {
+        return;
+    }
+    std::int64_t reached = 0;
+    std::int32_t i = begin;
+    float d2[8];
+    for (; i + 8 <= end; i += 8) {
+        unsigned mask = detail::reachMask8(x_.get() + i, y_.get() + i, z_.get() + i, p,
+                                           sized ? reach_.get() + i : nullptr, uniformReach_, d2);
+        while (mask != 0) {
+            const int j = __builtin_ctz(mask);
+            mask &= mask - 1;
+            const double r2 = sized ? radiusSq_[i + j] : uniformRadiusSq_;
+            sum += K::eval(r2, static_cast<double>(d2[j]));
+            ++reached;
+        }
+    }
+    const float px = 0.0f - p[0], py = 0.0f - p[1], pz = 0.0f - p[2];
+    for (; i < end; ++i) {
+        const float dx = x_[i] + px;
+        const float dy = y_[i] + py;
+        const float dz = z_[i] + pz;
+        float s = dx * dx + dy * dy;
+        s = s + dz * dz;
+        if (s <= (sized ? reach_[i] : uniformReach_)) {
+            const double r2 = sized ? radiusSq_[i] : uniformRadiusSq_;
+            sum += K::eval(r2, static_cast<double>(s));
+            ++reached;
+        }
+    }
+    if (counters != nullptr) {
+        counters->contributing += reached;
+    }
+}
+
+// Kernels as types, so that a tracing loop is compiled once per kernel.
+namespace kernel_types {
+struct PowerOfTwo {
+    static double eval(double r2, double d2) { return kernels::powerOfTwo(r2, d2); }
+};
+struct PowerOfThree {
+    static double eval(double r2, double d2) { return kernels::powerOfThree(r2, d2); }
+};
+struct PowerOfFour {
+    static double eval(double r2, double d2) { return kernels::powerOfFour(r2, d2); }
+};
+struct PowerOfFive {
+    static double eval(double r2, double d2) { return kernels::powerOfFive(r2, d2); }
+};
+struct HermitePowerOfTwo {
+    static double eval(double r2, double d2) { return kernels::hermitePowerOfTwo(r2, d2); }
+};
+struct HermitePowerOfFour {
+    static double eval(double r2, double d2) { return kernels::hermitePowerOfFour(r2, d2); }
+};
+struct Wyvill {
+    static double eval(double r2, double d2) { return kernels::wyvill(r2, d2); }
+};
+} // namespace kernel_types
+
+// Calls f(K{}) with the kernel type of a kernel function; false for a function that is not one of
+// the seven (the caller then keeps the general path).
+template <class F> bool withKernelType(FalloffKernel kernel, F&& f) {
+    if (kernel == kernelPowerOfTwo) {
+        f(kernel_types::PowerOfTwo{});
+    } else if (kernel == kernelPowerOfThree) {
+        f(kernel_types::PowerOfThree{});
+    } else if (kernel == kernelPowerOfFour) {
+        f(kernel_types::PowerOfFour{});
+    } else if (kernel == kernelPowerOfFive) {
+        f(kernel_types::PowerOfFive{});
+    } else if (kernel == kernelHermitePowerOfTwo) {
+        f(kernel_types::HermitePowerOfTwo{});
+    } else if (kernel == kernelHermitePowerOfFour) {
+        f(kernel_types::HermitePowerOfFour{});
+    } else if (kernel == kernelWyvill) {
+        f(kernel_types::Wyvill{});
+    } else {
+        return false;
+    }
+    return true;
+}
+
+} // namespace velquin
