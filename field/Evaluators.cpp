@@ -60,6 +60,7 @@ void Field::accumulate(const std::int32_t* indices, std::int32_t count) {
         double r2 = perBallRadiusSq != nullptr ? perBallRadiusSq[k] : radiusSq;
         double d2 = distanceSq(positions + 3 * k, point);
         if (reaches(d2, r2)) {
+            ++reached;
             sum += kernel(r2, d2);
         }
     }
@@ -102,6 +103,7 @@ void FieldMoving::accumulateSized(const float* centres, const double* radiusSqs,
         double r2 = radiusSqs[i];
         double d2 = distanceSq(centres + 3 * static_cast<std::int64_t>(i), point);
         if (reaches(d2, r2)) {
+            ++reached;
             sum += kernel(r2, d2);
         }
     }
@@ -112,6 +114,7 @@ void FieldMoving::accumulateUniform(const float* centres, std::int32_t count) {
     for (std::int32_t i = 0; i < count; ++i) {
         double d2 = distanceSq(centres + 3 * static_cast<std::int64_t>(i), point);
         if (reaches(d2, r2)) {
+            ++reached;
             sum += kernel(r2, d2);
         }
     }
@@ -168,6 +171,7 @@ void FieldAvg::accumulate(const std::int32_t* indices, std::int32_t count) {
         const float* c = positions + 3 * k;
         double d2 = distanceSq(c, point);
         if (reaches(d2, r2)) {
+            ++reached;
             double w = kernel(r2, d2);
             addWeighted(weightedCentre, c, w);
             weightSum += w;
@@ -206,6 +210,7 @@ void FieldMovingAvg::accumulateSized(const float* centres, const double* radiusS
         const float* c = centres + 3 * static_cast<std::int64_t>(i);
         double d2 = distanceSq(c, point);
         if (reaches(d2, r2)) {
+            ++reached;
             double w = kernel(r2, d2);
             addWeighted(weightedCentre, c, w);
             weightSum += w;
@@ -220,6 +225,7 @@ void FieldMovingAvg::accumulateUniform(const float* centres, std::int32_t count)
         const float* c = centres + 3 * static_cast<std::int64_t>(i);
         double d2 = distanceSq(c, point);
         if (reaches(d2, r2)) {
+            ++reached;
             double w = kernel(r2, d2);
             addWeighted(weightedCentre, c, w);
             weightSum += w;

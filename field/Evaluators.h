@@ -21,6 +21,7 @@ public:
     FalloffKernel kernel = nullptr;
     const float* positions = nullptr;        // 3 floats per metaball
     const double* perBallRadiusSq = nullptr; // squared sizes, or null (radii for FieldAvg)
+    std::int64_t reached = 0;                // metaballs within reach so far (statistics)
 
     virtual ~Field() = default;
     virtual void accumulate(const std::int32_t* indices, std::int32_t count);
@@ -63,6 +64,7 @@ public:
     float point[3] = {0.0f, 0.0f, 0.0f};
     double radiusSq = 0.0; // global R^2 for the uniform form
     FalloffKernel kernel = nullptr;
+    std::int64_t reached = 0; // metaballs within reach so far (statistics)
 
     virtual ~FieldMoving() = default;
     // Slot 0: per-metaball squared radii (radius is read only by the average classes).

@@ -27,7 +27,8 @@ struct TraceCounters {
     }
 };
 
-class HitRecordTable {
+// Aligned to a cache line: rows of different threads, counters included, never share one.
+class alignas(64) HitRecordTable {
 public:
     TraceCounters counters; // this thread's, since the frame compile
     static constexpr std::int32_t kGrowthStep = 30;

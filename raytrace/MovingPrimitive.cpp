@@ -33,13 +33,20 @@ public:
 
     void add(RayInterval* iv, FieldMoving& field) const {
         MotionCache* cache = static_cast<MotionCache*>(iv->payload);
+        const std::int64_t before = field.reached;
         if (sizes_ != nullptr) {
             cache->evaluateSized(positions_, velocities_, sizes_, sizeDeltas_, local_, field,
                                  prim_.useAverage);
         } else {
             cache->evaluateUniform(positions_, velocities_, local_, field);
         }
+        if (counters_ != nullptr) {
+            counters_->distanceTests += cache->count;
+            counters_->contributing += field.reached - before;
+        }
     }
+
+    void count(TraceCounters* counters) { counters_ = counters; }
 
     // Normal and colour at the hit point h, at distance t: the four-point evaluators over the
     // intervals that contain t, colour gathered at h only.
@@ -114,6 +121,7 @@ private:
     const double* sizes_;
     const double* sizeDeltas_;
     AverageSettings settings_;
+    TraceCounters* counters_ = nullptr;
 };
 
 VelquinMetaballPrimitiveMoving::~VelquinMetaballPrimitiveMoving() {
@@ -259,8 +267,8 @@ bool VelquinMetaballPrimitiveMoving::intersectSurface(const SurfaceRay& ray,
     float local = 0.0f;
     segmentOf(ray.time, segment, local);
 
-    IntervalCollector list;
-    list.reserve(25);
+    CollectorLease lease;
+    IntervalCollector& list = lease.collector();
     const TraversalRay traversal(ray.origin, ray.direction, 0.0, static_cast<double>(1e18f));
     segmentTrees[segment]->intersect(traversal, list, local);
     list.finish();
@@ -270,8 +278,9 @@ bool VelquinMetaballPrimitiveMoving::intersectSurface(const SurfaceRay& ray,
 
     const float origin[3] = {static_cast<float>(ray.origin[0]), static_cast<float>(ray.origin[1]),
                              static_cast<float>(ray.origin[2])};
-    const MovingSource source(*this, segment, local);
-    FieldSampler<MovingSource> sampler(source, list, origin, ray.direction);
+    MovingSource source(*this, segment, local);
+    source.count(ray.counters);
+    FieldSampler<MovingSource> sampler(source, list, origin, ray.direction, ray.counters);
 
     // The first sample, at the start, decides whether the ray starts inside.
     double v0 = 0.0;
@@ -296,7 +305,11 @@ bool VelquinMetaballPrimitiveMoving::intersectSurface(const SurfaceRay& ray,
 
 int VelquinMetaballPrimitiveMoving::intersect(VR::RayBase& ray) {
     SurfaceHit hit;
-    if (!intersectSurface(surfaceRayOf(ray), hit)) {
+    SurfaceRay surfaceRay = surfaceRayOf(ray);
+    if (ray.rc != nullptr) {
+        surfaceRay.counters = countersOf(hitTable, hitTableCount, ray.rc->threadIndex);
+    }
+    if (!intersectSurface(surfaceRay, hit)) {
         return 0;
     }
     const float record[6] = {hit.normal[0], hit.normal[1], hit.normal[2],

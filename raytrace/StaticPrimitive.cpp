@@ -32,9 +32,11 @@ public:
 
     void add(RayInterval* iv, Field& field) const {
         const FlatNode& node = FlatHierarchy::nodeOf(*iv);
+        const std::int64_t before = field.reached;
         node.leaf->evaluate(field);
         if (counters_ != nullptr) {
             counters_->distanceTests += node.count;
+            counters_->contributing += field.reached - before;
         }
     }
 

@@ -148,6 +148,22 @@ long long VelquinMetaballInstanceOf<Box, Primitive>::Stats::geometryItemCount() 
 }
 
 template <class Box, class Primitive>
+bool VelquinMetaballInstanceOf<Box, Primitive>::Stats::traceWork(long long& samples,
+                                                                 long long& distanceTests,
+                                                                 long long& evaluations) const {
+    TraceCounters sum;
+    for (std::int32_t i = 0; i < tableCount; ++i) {
+        if (tables[i] != nullptr) {
+            sum.add(tables[i]->counters);
+        }
+    }
+    samples = sum.samples;
+    distanceTests = sum.distanceTests;
+    evaluations = sum.contributing;
+    return true;
+}
+
+template <class Box, class Primitive>
 Point3 VelquinMetaballInstanceOf<Box, Primitive>::GetFaceNormal(int) {
     return Point3(0.0f, 0.0f, 1.0f);
 }
@@ -327,6 +343,8 @@ bool VelquinMetaballInstanceOf<Box, Primitive>::createTables(std::int32_t count)
     // new render's tables and the next compile.
     primitive.hitTable = hitTables;
     primitive.hitTableCount = hitTableCount;
+    stats.tables = hitTables;
+    stats.tableCount = hitTableCount;
     return true;
 }
 
@@ -341,6 +359,8 @@ template <class Box, class Primitive> void VelquinMetaballInstanceOf<Box, Primit
     hitTableCount = 0;
     primitive.hitTable = nullptr;
     primitive.hitTableCount = 0;
+    stats.tables = nullptr;
+    stats.tableCount = 0;
 }
 
 template <class Box, class Primitive>
@@ -361,6 +381,8 @@ void VelquinMetaballInstanceOf<Box, Primitive>::compile(TimeValue t, VR::VRayCor
     float** segmentPositions = nullptr;
     double** segmentSizes = nullptr;
 
+    stats.nonFinite = 0;
+    stats.nonPositiveSize = 0;
     if constexpr (!kMoving) {
         if (pblock != nullptr) {
             GatherBuffers buffers;
@@ -373,6 +395,8 @@ void VelquinMetaballInstanceOf<Box, Primitive>::compile(TimeValue t, VR::VRayCor
                 sizes = nullptr;
                 colors = nullptr;
             }
+            stats.nonFinite = buffers.droppedNonFinite;
+            stats.nonPositiveSize = buffers.droppedNonPositiveSize;
         }
     } else {
         segments = compiledSegmentCount(params.segmentCount);
@@ -415,6 +439,8 @@ void VelquinMetaballInstanceOf<Box, Primitive>::compile(TimeValue t, VR::VRayCor
                 segColors = nullptr;
             }
             if (i == 0) {
+                stats.nonFinite = buffers.droppedNonFinite;
+                stats.nonPositiveSize = buffers.droppedNonPositiveSize;
                 colors = segColors;
             } else {
                 delete[] segColors; // never handed out without useColor; freed should it be

@@ -142,6 +142,16 @@ public:
         explicit Stats(const Primitive& p) : primitive_(p) {}
         long long geometryItemCount() const override;
         const char* geometryItemName() const override { return "metaballs"; }
+        long long droppedNonFinite() const override { return nonFinite; }
+        long long droppedNonPositiveSize() const override { return nonPositiveSize; }
+        bool traceWork(long long& samples, long long& distanceTests,
+                       long long& evaluations) const override;
+
+        // What gathering dropped at the last frame compile (the first segment's, when moving).
+        long long nonFinite = 0;
+        long long nonPositiveSize = 0;
+        HitRecordTable* const* tables = nullptr;
+        std::int32_t tableCount = 0;
 
     private:
         const Primitive& primitive_;

@@ -151,6 +151,19 @@ class GeometryStats {
 public:
     virtual long long geometryItemCount() const = 0;
     virtual const char* geometryItemName() const = 0;
+    // Items the frame compile left out: a value that was not finite, or a size not above 0.
+    virtual long long droppedNonFinite() const { return 0; }
+    virtual long long droppedNonPositiveSize() const { return 0; }
+    // The intersections' work since the frame compile, summed over the render threads: field
+    // samples, distance tests and kernel evaluations. False when the instance does not count.
+    // Read it while no thread renders.
+    virtual bool traceWork(long long& samples, long long& distanceTests,
+                           long long& evaluations) const {
+        (void)samples;
+        (void)distanceTests;
+        (void)evaluations;
+        return false;
+    }
 
 protected:
     ~GeometryStats() = default;

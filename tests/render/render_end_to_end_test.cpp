@@ -118,6 +118,14 @@ TEST_P(EndToEnd, TwoFramesTwoThreads) {
                 : dynamic_cast<VelquinMetaballInstanceStatic*>(instance)->primitive.count;
         EXPECT_GT(compiled, 2); // the sphere's vertices and the two scripted metaballs
         EXPECT_EQ(stats->geometryItemCount(), compiled);
+        EXPECT_EQ(stats->droppedNonFinite(), 0);
+        EXPECT_EQ(stats->droppedNonPositiveSize(), 0);
+        // The work counters start at zero with every frame compile.
+        long long samples = -1, tests = -1, evaluations = -1;
+        ASSERT_TRUE(stats->traceWork(samples, tests, evaluations));
+        EXPECT_EQ(samples, 0);
+        EXPECT_EQ(tests, 0);
+        EXPECT_EQ(evaluations, 0);
 
         ThreadResult results[2];
         std::thread workers[2];
@@ -137,6 +145,13 @@ TEST_P(EndToEnd, TwoFramesTwoThreads) {
         }
         // Both threads see the same surface.
         EXPECT_EQ(results[0].dist, results[1].dist);
+
+        // Both threads marched and counted into their own rows; the hits needed kernel
+        // evaluations, and no metaball is evaluated without its distance test.
+        ASSERT_TRUE(stats->traceWork(samples, tests, evaluations));
+        EXPECT_GE(samples, static_cast<long long>(2 * cases.size()));
+        EXPECT_GT(evaluations, 0);
+        EXPECT_GE(tests, evaluations);
         firstSphereDist[frame] = results[0].dist[0];
 
         if (blur) {
