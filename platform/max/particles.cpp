@@ -278,6 +278,15 @@ void PFlowSystemObject::FillContainer(const ParticleGroupObject* group, TimeValu
     c.time_ = t;
     if (ev < 0)
         return;
+    // Counted first so that each channel is allocated once at its final size: big systems
+    // would otherwise hold up to twice their channels while the lists grow.
+    std::size_t n = 0;
+    for (const FlowParticleRecord& r : particles)
+        n += aliveAt(r, t) && eventAt(r, t) == ev ? 1 : 0;
+    c.ids_.reserve(n);
+    c.positions_.reserve(n);
+    c.sizes_.reserve(n);
+    c.colors_.reserve(n);
     for (const FlowParticleRecord& r : particles) {
         if (!aliveAt(r, t) || eventAt(r, t) != ev)
             continue;

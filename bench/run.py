@@ -1,0 +1,191 @@
+#!/usr/bin/env python3
+"""Renders the benchmark scenes with `velquin render --stats --quiet` and prints a table.
+
+    python3 bench/run.py BUILD_OR_PROGRAM [--scenes DIR] [--threads N ...] [--only NAME ...]
+                         [--repeat K] [--plugins DIR] [--csv FILE]
+
+BUILD_OR_PROGRAM is a build folder (its apps/velquin/velquin is used, with the plug-in module
+beside it) or the velquin program itself. Missing scenes are written first with
+bench/make_scenes.py. Each figure is the median of K runs; with several --threads values a
+speed-up column gives the render time at the first value divided by the render time at this one.
+"""
+import argparse
+import csv
+import json
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
+import make_scenes  # noqa: E402  (the scene list and the generator)
+
+# The lines of `velquin render --stats` this table reads.
+STATS = {
+    "compile": re.compile(r"^\s*frame compile:\s*([0-9.]+) s", re.M),
+    "build": re.compile(r"^\s*scene build:\s*([0-9.]+) s", re.M),
+    "render": re.compile(r"^\s*render:\s*([0-9.]+) s on (\d+) threads", re.M),
+    "rays": re.compile(r"^\s*total rays:\s*(\d+)", re.M),
+    "rays_per_s": re.compile(r"^\s*rays per second:\s*([0-9.]+)", re.M),
+    "peak_mib": re.compile(r"^\s*peak memory:\s*([0-9.]+) MiB", re.M),
+}
+
+COLUMNS = [  # key, heading, format
+    ("scene", "scene", "{}"),
+    ("metaballs", "metaballs", "{:,}"),
+    ("threads", "threads", "{}"),
+    ("build", "build s", "{:.3f}"),
+    ("compile", "compile s", "{:.3f}"),
+    ("render", "render s", "{:.3f}"),
+    ("rays_per_s", "rays/s", "{:,.0f}"),
+    ("peak_mib", "peak MiB", "{:.1f}"),
+    ("wall", "total wall s", "{:.2f}"),
+]
+SPEEDUP = ("speedup", "speed-up", "{:.2f}x")
+
+
+def find_program(arg):
+    if os.path.isdir(arg):
+        prog = os.path.join(arg, "apps", "velquin", "velquin")
+        if not os.path.isfile(prog):
+            sys.exit(f"run.py: {arg} is a folder without apps/velquin/velquin: build the "
+                     "velquin and VelquinMetaball targets there first")
+        return prog
+    if os.path.isfile(arg) and os.access(arg, os.X_OK):
+        return arg
+    sys.exit(f"run.py: {arg}: neither a build folder nor a program")
+
+
+def ensure_scenes(scene_dir, names):
+    index_path = os.path.join(scene_dir, "index.json")
+    index = {}
+    if os.path.exists(index_path):
+        with open(index_path) as f:
+            index = json.load(f)
+    missing = [n for n in names
+               if n not in index or not all(os.path.exists(os.path.join(scene_dir, index[n][k]))
+                                            for k in ("scene", "points"))]
+    if missing:
+        print(f"writing scenes {' '.join(missing)} to {scene_dir}", file=sys.stderr)
+        subprocess.run([sys.executable, os.path.join(HERE, "make_scenes.py"), scene_dir,
+                        "--only", *missing], check=True, stdout=subprocess.DEVNULL)
+        with open(index_path) as f:
+            index = json.load(f)
+    return index
+
+
+def render_once(prog, scene_path, threads, plugins, image):
+    cmd = [prog, "render", scene_path, "-o", image, "--stats", "--quiet", "--threads",
+           str(threads)]
+    if plugins:
+        cmd += ["--plugins", plugins]
+    t0 = time.monotonic()
+    p = subprocess.run(cmd, capture_output=True, text=True)
+    wall = time.monotonic() - t0
+    if p.returncode != 0:
+        raise RuntimeError(f"exit {p.returncode}: {' '.join(cmd)}\n{p.stderr.strip()}")
+    out = {"wall": wall}
+    for key, rx in STATS.items():
+        m = rx.search(p.stdout)
+        if not m:
+            raise RuntimeError(f"no '{key}' line in the statistics of {' '.join(cmd)}:\n"
+                               f"{p.stdout}")
+        out[key] = float(m.group(1))
+    return out
+
+
+def format_table(rows, cols):
+    cells = [[h for _, h, _ in cols]]
+    for r in rows:
+        cells.append([fmt.format(r[k]) if r.get(k) is not None else "-" for k, _, fmt in cols])
+    widths = [max(len(c[i]) for c in cells) for i in range(len(cols))]
+    lines = []
+    for n, c in enumerate(cells):
+        # The scene name reads left to right; the figures line up on the right.
+        lines.append("  ".join(c[0].ljust(widths[0]) if i == 0 else c[i].rjust(widths[i])
+                               for i in range(len(cols))).rstrip())
+        if n == 0:
+            lines.append("  ".join("-" * w for w in widths))
+    return "\n".join(lines)
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("program", metavar="BUILD_OR_PROGRAM")
+    ap.add_argument("--scenes", metavar="DIR",
+                    help="scene folder (default: bench-scenes in the build folder, or in the "
+                    "system's temporary folder when a program is given)")
+    ap.add_argument("--threads", type=int, nargs="+", default=[1], metavar="N")
+    ap.add_argument("--only", nargs="+", metavar="NAME", choices=list(make_scenes.SCENES))
+    ap.add_argument("--repeat", type=int, default=1, metavar="K", help="runs per figure (median)")
+    ap.add_argument("--plugins", metavar="DIR", help="plug-in folder for velquin render")
+    ap.add_argument("--csv", metavar="FILE", help="also write the rows as CSV ('-': stdout)")
+    ap.add_argument("--keep-images", metavar="DIR", help="keep the rendered images here")
+    args = ap.parse_args()
+    if args.repeat < 1 or any(t < 1 for t in args.threads):
+        ap.error("--repeat and --threads take whole numbers of at least 1")
+
+    prog = find_program(args.program)
+    scene_dir = args.scenes or (
+        os.path.join(args.program, "bench-scenes") if os.path.isdir(args.program) else
+        os.path.join(tempfile.gettempdir(), "velquin-bench-scenes"))
+    names = args.only or list(make_scenes.SCENES)
+    index = ensure_scenes(scene_dir, names)
+    image_dir = args.keep_images or tempfile.mkdtemp(prefix="velquin-bench-")
+    os.makedirs(image_dir, exist_ok=True)
+
+    rows, failed = [], 0
+    try:
+        for name in names:
+            first_render = None
+            for threads in args.threads:
+                runs = []
+                try:
+                    for _ in range(args.repeat):
+                        runs.append(render_once(prog, os.path.join(scene_dir, index[name]["scene"]),
+                                                threads, args.plugins,
+                                                os.path.join(image_dir, f"{name}-t{threads}.png")))
+                except RuntimeError as e:
+                    print(f"run.py: {name}, {threads} thread(s): {e}", file=sys.stderr)
+                    failed += 1
+                    rows.append({"scene": name + " (failed)",
+                                 "metaballs": index[name]["metaballs"], "threads": threads})
+                    continue
+                row = {"scene": name, "metaballs": index[name]["metaballs"], "threads": threads}
+                for key in ("build", "compile", "render", "rays_per_s", "peak_mib", "wall"):
+                    row[key] = statistics.median(r[key] for r in runs)
+                if first_render is None:
+                    first_render = row["render"]
+                row["speedup"] = first_render / row["render"] if row["render"] > 0 else None
+                rows.append(row)
+                print(f"  {name}, {threads} thread{'s' if threads > 1 else ''}: "
+                      f"{row['render']:.3f} s render",
+                      file=sys.stderr)
+    finally:
+        if not args.keep_images:
+            shutil.rmtree(image_dir, ignore_errors=True)
+
+    cols = COLUMNS + ([SPEEDUP] if len(args.threads) > 1 else [])
+    print(format_table(rows, cols))
+    print(f"\n{prog}; median of {args.repeat} run{'s' if args.repeat > 1 else ''}; "
+          "wall = the whole velquin process, loading included")
+    if args.csv:
+        f = sys.stdout if args.csv == "-" else open(args.csv, "w", newline="")
+        w = csv.writer(f)
+        w.writerow([k for k, _, _ in cols])
+        for r in rows:
+            w.writerow(["" if r.get(k) is None else
+                        round(r[k], 4) if isinstance(r[k], float) else r[k] for k, _, _ in cols])
+        if f is not sys.stdout:
+            f.close()
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
