@@ -32,7 +32,6 @@ void IntervalCollector::add(double tEnter, double tExit, void* payload) {
     interval->tExit = tExit;
     interval->payload = payload;
     interval->next = nullptr;
-    interval->order = static_cast<std::uint32_t>(pending.size());
     pending.push_back(interval);
 }
 
@@ -40,31 +39,35 @@ void IntervalCollector::finish() {
     if (pending.empty()) {
         return;
     }
-    auto earlier = [](const RayInterval* x, const RayInterval* y) { return x->tEnter < y->tEnter; };
     const std::size_t n = pending.size();
+    // The keys are sorted apart from the intervals, so comparisons read no interval memory.
+    // Entry distance, then hit order: every key differs, so any sort gives exactly the stable
+    // order.
+    keys_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        keys_[i] = SortKey{pending[i]->tEnter, static_cast<std::uint32_t>(i), pending[i]};
+    }
+    auto earlier = [](const SortKey& x, const SortKey& y) {
+        return x.tEnter < y.tEnter || (x.tEnter == y.tEnter && x.order < y.order);
+    };
     if (n <= 32) {
-        // Insertion sort: stable and needs no scratch buffer, so a typical ray allocates nothing.
         for (std::size_t i = 1; i < n; ++i) {
-            RayInterval* item = pending[i];
+            const SortKey item = keys_[i];
             std::size_t j = i;
-            while (j > 0 && earlier(item, pending[j - 1])) {
-                pending[j] = pending[j - 1];
+            while (j > 0 && earlier(item, keys_[j - 1])) {
+                keys_[j] = keys_[j - 1];
                 --j;
             }
-            pending[j] = item;
+            keys_[j] = item;
         }
     } else {
-        // Entry distance, then hit order: every key differs, so this in-place sort gives exactly
-        // the stable order without the scratch buffer a stable sort would allocate.
-        std::sort(pending.begin(), pending.end(), [](const RayInterval* x, const RayInterval* y) {
-            return x->tEnter < y->tEnter || (x->tEnter == y->tEnter && x->order < y->order);
-        });
+        std::sort(keys_.begin(), keys_.end(), earlier);
     }
     for (std::size_t i = 0; i + 1 < n; ++i) {
-        pending[i]->next = pending[i + 1];
+        keys_[i].interval->next = keys_[i + 1].interval;
     }
-    pending[n - 1]->next = nullptr;
-    head = pending[0];
+    keys_[n - 1].interval->next = nullptr;
+    head = keys_[0].interval;
     pending.clear();
 }
 

@@ -35,7 +35,6 @@ struct RayInterval {
     double tExit = 0.0;
     void* payload = nullptr;
     RayInterval* next = nullptr;
-    std::uint32_t order = 0; // position in hit order, which breaks ties between equal entries
 };
 
 // Collects the intervals of one ray and sorts them into a list by entry distance.
@@ -90,6 +89,12 @@ private:
         std::unique_ptr<std::byte[]> bytes;
         std::size_t size = 0;
     };
+    struct SortKey {
+        double tEnter;
+        std::uint32_t order; // position in hit order, which breaks ties between equal entries
+        RayInterval* interval;
+    };
+    std::vector<SortKey> keys_; // finish()'s scratch, kept between rays
     static constexpr std::size_t kChunkBytes = 8192;
     std::vector<Chunk> chunks_;
     std::size_t current_ = 0; // chunk being filled

@@ -41,9 +41,7 @@ void countNodes(const BVHNode& node, Counts& c) {
 void FlatHierarchy::clear() {
     nodes_.reset();
     nodeCount_ = 0;
-    x_.reset();
-    y_.reset();
-    z_.reset();
+    coords_.reset();
     radiusSq_.reset();
     reach_.reset();
 }
@@ -55,14 +53,12 @@ bool FlatHierarchy::build(const BVHNode& root, const float* positions, const dou
     countNodes(root, c);
     const std::size_t n = static_cast<std::size_t>(c.metaballs);
     nodes_.reset(new (std::nothrow) FlatNode[static_cast<std::size_t>(c.nodes)]);
-    x_.reset(new (std::nothrow) float[n]);
-    y_.reset(new (std::nothrow) float[n]);
-    z_.reset(new (std::nothrow) float[n]);
+    coords_.reset(new (std::nothrow) float[3 * n]);
     if (radiiSq != nullptr) {
         radiusSq_.reset(new (std::nothrow) double[n]);
         reach_.reset(new (std::nothrow) float[n]);
     }
-    if (!nodes_ || !x_ || !y_ || !z_ || (radiiSq != nullptr && (!radiusSq_ || !reach_))) {
+    if (!nodes_ || !coords_ || (radiiSq != nullptr && (!radiusSq_ || !reach_))) {
         clear();
         return false;
     }
@@ -93,9 +89,10 @@ bool FlatHierarchy::build(const BVHNode& root, const float* positions, const dou
             f.count = count;
             for (std::int32_t i = 0; i < count; ++i) {
                 const std::size_t k = static_cast<std::size_t>(items[i]);
-                x_[packed] = positions[3 * k];
-                y_[packed] = positions[3 * k + 1];
-                z_[packed] = positions[3 * k + 2];
+                float* block = coords_.get() + 3 * static_cast<std::size_t>(f.begin);
+                block[i] = positions[3 * k];
+                block[count + i] = positions[3 * k + 1];
+                block[2 * count + i] = positions[3 * k + 2];
                 if (radiiSq != nullptr) {
                     radiusSq_[packed] = radiiSq[k];
                     reach_[packed] = reachOf(radiiSq[k]);

@@ -55,7 +55,9 @@ public:
 private:
     std::unique_ptr<FlatNode[]> nodes_;
     std::int32_t nodeCount_ = 0;
-    std::unique_ptr<float[]> x_, y_, z_;
+    // Each leaf's block: its count x coordinates, then the y and the z ones, so that a small
+    // leaf's distance tests read one or two cache lines.
+    std::unique_ptr<float[]> coords_;
     // Sized metaballs: squared sizes in leaf order, and for each the largest float that does not
     // exceed it, so that the single-precision compare d2 <= reach_ is exactly d2 <= radiusSq.
     std::unique_ptr<double[]> radiusSq_;
@@ -120,9 +122,12 @@ void FlatHierarchy::addLeaf(const FlatNode& leaf, const float p[3], double& sum,
     }
     std::int64_t reached = 0;
     std::int32_t i = begin;
+    const float* x = coords_.get() + 3 * static_cast<std::int64_t>(begin) - begin;
+    const float* y = x + leaf.count;
+    const float* z = y + leaf.count;
     float d2[8];
     for (; i + 8 <= end; i += 8) {
-        unsigned mask = detail::reachMask8(x_.get() + i, y_.get() + i, z_.get() + i, p,
+        unsigned mask = detail::reachMask8(x + i, y + i, z + i, p,
                                            sized ? reach_.get() + i : nullptr, uniformReach_, d2);
         while (mask != 0) {
             const int j = __builtin_ctz(mask);
@@ -134,9 +139,9 @@ void FlatHierarchy::addLeaf(const FlatNode& leaf, const float p[3], double& sum,
     }
     const float px = 0.0f - p[0], py = 0.0f - p[1], pz = 0.0f - p[2];
     for (; i < end; ++i) {
-        const float dx = x_[i] + px;
-        const float dy = y_[i] + py;
-        const float dz = z_[i] + pz;
+        const float dx = x[i] + px;
+        const float dy = y[i] + py;
+        const float dz = z[i] + pz;
         float s = dx * dx + dy * dy;
         s = s + dz * dz;
         if (s <= (sized ? reach_[i] : uniformReach_)) {
