@@ -239,9 +239,13 @@ bool VelquinMetaballPrimitiveMoving::setup(CompiledMovingFrame& frame) {
 
 void VelquinMetaballPrimitiveMoving::segmentOf(float time, std::int32_t& segment,
                                                float& local) const {
-    // A time before the shutter opens would index before the first segment.
+    // A time before the shutter opens would index before the first segment; one after it closes
+    // would move metaballs (and grow their sizes) without bound, to infinity for an infinite
+    // time, where the march could never pass them.
     if (!(time >= 0.0f)) {
         time = 0.0f;
+    } else if (time > 1.0f) {
+        time = 1.0f;
     }
     const float n = static_cast<float>(segmentCount);
     const float q = time / (1.0f / n);
@@ -259,6 +263,12 @@ bool VelquinMetaballPrimitiveMoving::intersectSurface(const SurfaceRay& ray,
     }
     double stepT = 0.0, errT = 0.0;
     if (!stepLengths(ray.direction, stepT, errT)) {
+        return false;
+    }
+    // An origin that is not finite fails every box test's compares, which would make every leaf
+    // an interval over the whole ray: no sample there could mean anything.
+    if (!std::isfinite(ray.origin[0]) || !std::isfinite(ray.origin[1]) ||
+        !std::isfinite(ray.origin[2])) {
         return false;
     }
     double t = ray.tMin + 2.0 * errT;

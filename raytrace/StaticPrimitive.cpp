@@ -204,6 +204,12 @@ bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray,
     if (!stepLengths(ray.direction, stepT, errT)) {
         return false;
     }
+    // An origin that is not finite fails every box test's compares, which would make every leaf
+    // an interval over the whole ray: no sample there could mean anything.
+    if (!std::isfinite(ray.origin[0]) || !std::isfinite(ray.origin[1]) ||
+        !std::isfinite(ray.origin[2])) {
+        return false;
+    }
     double t = ray.tMin + 2.0 * errT;
 
     CollectorLease lease;

@@ -14,8 +14,20 @@ namespace {
 
 constexpr int kGrow = GatherBuffers::kGatherGrowth;
 
-bool finite3(const Point3& p) {
-    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+// A gathered value is usable when its square stays finite in single precision, |v| < 2^64. NaN
+// and the infinities fail, and so do finite values so large that what a primitive forms from
+// them (boxes p +- r, moving ends and box deltas, squared distances, weighted colour sums) could
+// overflow into an infinity or a NaN. A NaN box face bounds nothing in the slab test, so one
+// such metaball can stretch its leaf's interval over the whole ray and make every march step
+// through all of it.
+constexpr float kUsableLimit = 0x1p64f;
+
+bool usable(float v) {
+    return std::fabs(v) < kUsableLimit;
+}
+
+bool usable3(const Point3& p) {
+    return usable(p.x) && usable(p.y) && usable(p.z);
 }
 
 void emptyLists(GatherBuffers& b) {
@@ -53,29 +65,42 @@ struct Outputs {
     }
 };
 
-// Whether metaball i reaches the outputs. Non-finite values and, with sizes, a size that is not
-// above 0 at either end of the segment are left out here, in one place, so that every route
-// only has to keep the lists parallel. The end size is formed in double as the moving primitive
-// forms it; a linear size positive at both ends is positive throughout.
+// Whether metaball i reaches the outputs. Values that are not usable (above) and, with sizes, a
+// size that is not above 0 at either end of the segment are left out here, in one place, for
+// every route (mesh vertices, both particle routes, the scripted tables), so that a route only
+// has to keep the lists parallel. Both are counted, the first as droppedNonFinite.
+//
+// Sizes: this is where the one rule for zero and negative sizes is decided. A metaball whose
+// size is 0 or below (at the start or, moving, at the end of its segment) has no surface and is
+// dropped; everything that reaches a primitive has a size above 0 throughout its segment (the
+// end size is formed in double as the moving primitive forms it, and a linear size positive at
+// both ends is positive between them). The evaluators see squared sizes only, so they cannot
+// tell a negative size from a positive one; their skip of a squared size that is not above 0
+// (field/Evaluators.cpp) guards the kernels' 0/0 for a zero size handed to them directly and
+// never fires for gathered metaballs.
 bool accept(GatherBuffers& b, int i, bool moving) {
-    bool finite = finite3(b.positions[i]);
+    bool finite = usable3(b.positions[i]);
     if (moving)
         finite =
-            finite && finite3(b.displacements[i]) && finite3(b.positions[i] + b.displacements[i]);
+            finite && usable3(b.displacements[i]) && usable3(b.positions[i] + b.displacements[i]);
+    double s0 = 0.0, s1 = 0.0;
     if (b.useScale) {
-        finite = finite && std::isfinite(b.sizes[i]);
-        if (moving)
-            finite = finite && std::isfinite(b.sizeDeltas[i]);
+        s0 = static_cast<double>(b.sizes[i]);
+        s1 = s0;
+        finite = finite && usable(b.sizes[i]);
+        if (moving) {
+            finite = finite && usable(b.sizeDeltas[i]);
+            s1 = s0 + static_cast<double>(b.sizeDeltas[i]);
+            finite = finite && std::fabs(s1) < static_cast<double>(kUsableLimit);
+        }
     }
     if (b.useColor)
-        finite = finite && finite3(b.colors[i]);
+        finite = finite && usable3(b.colors[i]);
     if (!finite) {
         ++b.droppedNonFinite;
         return false;
     }
     if (b.useScale) {
-        double s0 = static_cast<double>(b.sizes[i]);
-        double s1 = moving ? s0 + static_cast<double>(b.sizeDeltas[i]) : s0;
         if (!(s0 > 0.0) || !(s1 > 0.0)) {
             ++b.droppedNonPositiveSize;
             return false;

@@ -25,8 +25,9 @@ struct GatherBuffers {
     float defaultSizeDelta = 0.0f;
     float baseSize = 20.0f;          // the frame's radius
     float velocityThreshold = -1.0f; // moving only
-    // Metaballs the last gathering call left out of its outputs: a non-finite position,
-    // displacement, size, size delta or colour (it would poison every field sum it touches), and,
+    // Metaballs the last gathering call left out of its outputs: a position, displacement, size,
+    // size delta or colour that is not finite or whose square would overflow single precision
+    // (magnitude 2^64 or more; it would poison every field sum it touches), and,
     // with useScale, a size that is not above 0 at the segment's start or end (no surface, and
     // the kernels would meet 0/0). Set by gatherStatic and gatherMoving.
     std::int32_t droppedNonFinite = 0;
