@@ -68,11 +68,29 @@ void IntervalCollector::finish() {
     }
     keys_[n - 1].interval->next = nullptr;
     head = keys_[0].interval;
+    tail_ = keys_[n - 1].interval;
     pending.clear();
+}
+
+void IntervalCollector::append(double tEnter, double tExit, void* payload) {
+    RayInterval* interval = make<RayInterval>();
+    interval->tEnter = tEnter;
+    interval->tExit = tExit;
+    interval->payload = payload;
+    interval->next = nullptr;
+    if (head == nullptr) {
+        head = interval;
+    } else {
+        tail_->next = interval;
+    }
+    tail_ = interval;
 }
 
 RayInterval* IntervalCollector::remove(RayInterval* prev, RayInterval* interval) {
     RayInterval* following = interval->next;
+    if (interval == tail_) {
+        tail_ = prev;
+    }
     if (prev == nullptr) {
         head = following;
     } else {
@@ -84,6 +102,8 @@ RayInterval* IntervalCollector::remove(RayInterval* prev, RayInterval* interval)
 
 void IntervalCollector::clear() {
     head = nullptr;
+    tail_ = nullptr;
+    feeder = nullptr;
     pending.clear();
     current_ = 0;
     used_ = 0;

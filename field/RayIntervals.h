@@ -37,6 +37,21 @@ struct RayInterval {
     RayInterval* next = nullptr;
 };
 
+class IntervalCollector;
+
+// Hands a collector its intervals on demand, in the order finish() would have sorted them, so
+// that a march that ends early never collects or sorts the intervals beyond its end.
+class IntervalFeeder {
+public:
+    // Appends every interval not handed out yet whose entry is below tLimit.
+    virtual void feed(IntervalCollector& list, double tLimit) = 0;
+    // The entry of the next interval not handed out yet; false when none is left.
+    virtual bool nextEnter(double& tEnter) = 0;
+
+protected:
+    ~IntervalFeeder() = default;
+};
+
 // Collects the intervals of one ray and sorts them into a list by entry distance.
 //
 // Storage: intervals (and whatever a hierarchy attaches to them, such as motion caches and their
@@ -70,6 +85,30 @@ public:
     // Drops every interval and everything allocated with them; keeps the capacity.
     void clear();
 
+    // Lazy lists: with a feeder, the list holds a sorted prefix of the ray's intervals and the
+    // walks extend it up to the distance they need. Without one these read the list alone.
+    IntervalFeeder* feeder = nullptr;
+    // Appends an interval after every one in the list (the feeder keeps them sorted).
+    void append(double tEnter, double tExit, void* payload);
+    void feedTo(double t) {
+        if (feeder != nullptr) {
+            feeder->feed(*this, t);
+        }
+    }
+    // No interval left, listed or still to come.
+    bool exhausted() {
+        double next;
+        return head == nullptr && (feeder == nullptr || !feeder->nextEnter(next));
+    }
+    // The entry of the first interval left (listed or still to come); false when none is.
+    bool firstEnter(double& tEnter) {
+        if (head != nullptr) {
+            tEnter = head->tEnter;
+            return true;
+        }
+        return feeder != nullptr && feeder->nextEnter(tEnter);
+    }
+
     // Raw per-ray storage released with the intervals. Never returns null for bytes > 0.
     void* allocate(std::size_t bytes, std::size_t align);
 
@@ -89,6 +128,7 @@ private:
         std::unique_ptr<std::byte[]> bytes;
         std::size_t size = 0;
     };
+    RayInterval* tail_ = nullptr; // the last listed interval, for append()
     struct SortKey {
         double tEnter;
         std::uint32_t order; // position in hit order, which breaks ties between equal entries

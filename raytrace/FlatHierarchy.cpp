@@ -1,5 +1,6 @@
 #include "raytrace/FlatHierarchy.h"
 
+#include <algorithm>
 #include <cmath>
 #include <new>
 #include <vector>
@@ -104,6 +105,74 @@ bool FlatHierarchy::build(const BVHNode& root, const float* positions, const dou
     };
     place(place, root);
     nodeCount_ = next;
+    return true;
+}
+
+namespace {
+
+// The heap's order: the smallest (entry, index) on top.
+bool later(const FlatHierarchy::Feeder::Entry& a, const FlatHierarchy::Feeder::Entry& b) {
+    return a.tNear > b.tNear || (a.tNear == b.tNear && a.index > b.index);
+}
+
+} // namespace
+
+FlatHierarchy::Feeder::Feeder(const FlatHierarchy& tree, const TraversalRay& ray,
+                              std::vector<Entry>& scratch)
+    : tree_(tree), ray_(ray), heap_(scratch) {
+    heap_.clear();
+    if (tree_.nodeCount_ > 0) {
+        push(0);
+    }
+}
+
+void FlatHierarchy::Feeder::push(std::int32_t index) {
+    const FlatNode& node = tree_.nodes_[index];
+    double tNear;
+    double tFar;
+    if (!slabTest(node.min, node.max, ray_, tNear, tFar)) {
+        return;
+    }
+    // Entries that are not finite would break the heap's order; with a finite origin and the
+    // clamped inverse direction they cannot occur, and the march drops such intervals anyway.
+    if (!std::isfinite(tNear) || !std::isfinite(tFar)) {
+        return;
+    }
+    heap_.push_back(Entry{tNear, tFar, index});
+    std::push_heap(heap_.begin(), heap_.end(), later);
+}
+
+void FlatHierarchy::Feeder::openToLeaf() {
+    while (!heap_.empty() && tree_.nodes_[heap_.front().index].count < 0) {
+        const std::int32_t index = heap_.front().index;
+        std::pop_heap(heap_.begin(), heap_.end(), later);
+        heap_.pop_back();
+        push(index + 1);                   // left child
+        push(tree_.nodes_[index + 1].end); // right child
+    }
+}
+
+void FlatHierarchy::Feeder::feed(IntervalCollector& list, double tLimit) {
+    while (!heap_.empty() && heap_.front().tNear < tLimit) {
+        const Entry e = heap_.front();
+        std::pop_heap(heap_.begin(), heap_.end(), later);
+        heap_.pop_back();
+        const FlatNode& node = tree_.nodes_[e.index];
+        if (node.count < 0) {
+            push(e.index + 1);                   // left child
+            push(tree_.nodes_[e.index + 1].end); // right child
+        } else {
+            list.append(e.tNear, e.tFar, const_cast<FlatNode*>(&node));
+        }
+    }
+}
+
+bool FlatHierarchy::Feeder::nextEnter(double& tEnter) {
+    openToLeaf();
+    if (heap_.empty()) {
+        return false;
+    }
+    tEnter = heap_.front().tNear;
     return true;
 }
 

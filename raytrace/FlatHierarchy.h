@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "field/Kernels.h"
 #include "field/RayIntervals.h"
@@ -42,6 +43,33 @@ public:
 
     // One interval per crossed leaf, in the tree's traversal order; the payload is the FlatNode.
     void intersect(const TraversalRay& ray, IntervalCollector& collector) const;
+
+    // Hands out the same intervals as intersect() on demand, nearest entry first: nodes wait in a
+    // heap by (entry, depth-first index) and a branch is opened only when its entry is needed.
+    // A child's box lies in its parent's, so its entry is never nearer and its index is larger:
+    // leaves come out in exactly the order of the sorted list, ties in traversal order. A march
+    // that ends at the front of a big cloud never opens the boxes behind. The heap lives in
+    // scratch, which keeps its capacity from ray to ray.
+    class Feeder : public IntervalFeeder {
+    public:
+        struct Entry {
+            double tNear;
+            double tFar;
+            std::int32_t index;
+        };
+        Feeder(const FlatHierarchy& tree, const TraversalRay& ray, std::vector<Entry>& scratch);
+        void feed(IntervalCollector& list, double tLimit) override;
+        bool nextEnter(double& tEnter) override;
+
+    private:
+        void push(std::int32_t index);
+        // Opens branches at the top of the heap until a leaf (or nothing) is there.
+        void openToLeaf();
+
+        const FlatHierarchy& tree_;
+        const TraversalRay& ray_;
+        std::vector<Entry>& heap_;
+    };
 
     // Adds a leaf's contributions at p with kernel K, in the leaf's order. counters may be null.
     template <class K>

@@ -13,14 +13,16 @@ namespace velquin {
 // Visits the intervals that start before t (the list is sorted, so no later one can contain t).
 // Intervals wholly behind tPrev are removed; visit(interval) is called for those whose exit lies
 // beyond t and returns true to stop the walk early. Returns false when the list ran empty.
+// A lazy list is first extended to every interval that starts before t.
 template <class Visit>
 bool walkIntervals(IntervalCollector& list, double t, double tPrev, Visit&& visit) {
+    list.feedTo(t);
     RayInterval* prev = nullptr;
     RayInterval* iv = list.head;
     while (iv != nullptr && iv->tEnter < t) {
         if (tPrev > iv->tExit) {
             iv = list.remove(prev, iv);
-            if (list.head == nullptr) {
+            if (list.head == nullptr && list.exhausted()) {
                 return false;
             }
             continue;
@@ -35,8 +37,8 @@ bool walkIntervals(IntervalCollector& list, double t, double tPrev, Visit&& visi
 }
 
 // The refinement walk: the same visit rule, nothing removed.
-template <class Visit>
-void walkIntervalsKeep(const IntervalCollector& list, double t, Visit&& visit) {
+template <class Visit> void walkIntervalsKeep(IntervalCollector& list, double t, Visit&& visit) {
+    list.feedTo(t);
     for (RayInterval* iv = list.head; iv != nullptr && iv->tEnter < t; iv = iv->next) {
         if (iv->tExit > t) {
             visit(iv);
@@ -97,13 +99,14 @@ bool marchIntervals(Sampler& sampler, IntervalCollector& list, bool inside, doub
         return false;
     }
     dropUnpassableIntervals(list);
-    if (list.head == nullptr) {
+    double first = 0.0;
+    if (!list.firstEnter(first)) {
         return false;
     }
     const double threshold = sampler.threshold();
     if (!inside) {
-        if (jumpToHead && list.head->tEnter > t) {
-            t = list.head->tEnter;
+        if (jumpToHead && first > t) {
+            t = first;
         }
         double tPrev = t;
         for (;;) {
@@ -114,8 +117,9 @@ bool marchIntervals(Sampler& sampler, IntervalCollector& list, bool inside, doub
             if (v > threshold) {
                 break;
             }
-            if (list.head->tEnter > t) {
-                t = list.head->tEnter; // skip the gap before the next box
+            double next = 0.0;
+            if (list.firstEnter(next) && next > t) {
+                t = next; // skip the gap before the next box
                 tPrev = t;
             } else {
                 tPrev = t;
@@ -146,7 +150,7 @@ bool marchIntervals(Sampler& sampler, IntervalCollector& list, bool inside, doub
     }
 
     // The crossing lies between the last two samples.
-    if (list.head == nullptr) {
+    if (list.exhausted()) {
         return false;
     }
     double h = stepT / 2.0;

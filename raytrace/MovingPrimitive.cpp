@@ -50,7 +50,7 @@ public:
 
     // Normal and colour at the hit point h, at distance t: the four-point evaluators over the
     // intervals that contain t, colour gathered at h only.
-    void shade(const IntervalCollector& list, double t, const float h[3], const float fallback[3],
+    void shade(IntervalCollector& list, double t, const float h[3], const float fallback[3],
                float normal[3], float color[3]) const {
         double f[4];
         float points[4][3];

@@ -1,7 +1,9 @@
 #include "raytrace/StaticPrimitive.h"
 
 #include <cmath>
+#include <memory>
 #include <new>
+#include <vector>
 
 #include "raytrace/FieldSampler.h"
 #include "raytrace/HitRecordTable.h"
@@ -46,6 +48,35 @@ private:
     const VelquinMetaballPrimitiveStatic& prim_;
     AverageSettings settings_;
     TraceCounters* counters_ = nullptr;
+};
+
+// The calling thread's heap for one march's feeder, reused ray after ray; leases nest like the
+// collectors'.
+class HeapLease {
+public:
+    HeapLease() {
+        Pool& pool = threadPool();
+        if (pool.inUse == pool.heaps.size()) {
+            pool.heaps.push_back(std::make_unique<std::vector<FlatHierarchy::Feeder::Entry>>());
+        }
+        heap_ = pool.heaps[pool.inUse++].get();
+    }
+    ~HeapLease() { --threadPool().inUse; }
+    HeapLease(const HeapLease&) = delete;
+    HeapLease& operator=(const HeapLease&) = delete;
+
+    std::vector<FlatHierarchy::Feeder::Entry>& entries() { return *heap_; }
+
+private:
+    struct Pool {
+        std::vector<std::unique_ptr<std::vector<FlatHierarchy::Feeder::Entry>>> heaps;
+        std::size_t inUse = 0;
+    };
+    static Pool& threadPool() {
+        thread_local Pool pool;
+        return pool;
+    }
+    std::vector<FlatHierarchy::Feeder::Entry>* heap_;
 };
 
 // The summed field of one point, for the marches over the laid-out leaves.
@@ -215,9 +246,10 @@ bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray,
     CollectorLease lease;
     IntervalCollector& list = lease.collector();
     const TraversalRay traversal(ray.origin, ray.direction, 0.0, static_cast<double>(1e18f));
-    flat.intersect(traversal, list);
-    list.finish();
-    if (list.head == nullptr) {
+    HeapLease heap;
+    FlatHierarchy::Feeder feeder(flat, traversal, heap.entries());
+    list.feeder = &feeder;
+    if (list.exhausted()) {
         return false;
     }
 
