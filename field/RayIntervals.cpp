@@ -26,13 +26,17 @@ void IntervalCollector::reserve(std::size_t n) {
     pending.reserve(n);
 }
 
-void IntervalCollector::add(double tEnter, double tExit, void* payload) {
+RayInterval* IntervalCollector::newInterval(double tEnter, double tExit, void* payload) {
     RayInterval* interval = make<RayInterval>();
     interval->tEnter = tEnter;
     interval->tExit = tExit;
     interval->payload = payload;
     interval->next = nullptr;
-    pending.push_back(interval);
+    return interval;
+}
+
+void IntervalCollector::add(double tEnter, double tExit, void* payload) {
+    pending.push_back(newInterval(tEnter, tExit, payload));
 }
 
 void IntervalCollector::finish() {
@@ -73,11 +77,7 @@ void IntervalCollector::finish() {
 }
 
 void IntervalCollector::append(double tEnter, double tExit, void* payload) {
-    RayInterval* interval = make<RayInterval>();
-    interval->tEnter = tEnter;
-    interval->tExit = tExit;
-    interval->payload = payload;
-    interval->next = nullptr;
+    RayInterval* interval = newInterval(tEnter, tExit, payload);
     if (head == nullptr) {
         head = interval;
     } else {

@@ -128,6 +128,7 @@ private:
         std::unique_ptr<std::byte[]> bytes;
         std::size_t size = 0;
     };
+    RayInterval* newInterval(double tEnter, double tExit, void* payload);
     RayInterval* tail_ = nullptr; // the last listed interval, for append()
     struct SortKey {
         double tEnter;
