@@ -12,11 +12,17 @@ namespace velquin::renderer {
 void PluginHost::loadFolder(const std::string& dir) {
     std::error_code ec;
     if (!std::filesystem::is_directory(dir, ec))
-        throw BadInput(dir + ": plug-in folder not found");
+        throw BadInput(dir + (std::filesystem::exists(dir, ec)
+                                  ? ": not a folder; expected the folder that holds the plug-in "
+                                    "modules"
+                                  : ": plug-in folder not found"));
     std::vector<std::string> errors;
     auto loaded = LoadPluginFolder(dir, &errors);
     if (loaded.empty()) {
         std::string msg = dir + ": no plug-in module in this folder";
+        // Every module file either loads or says why not: no message means no module file.
+        if (errors.empty())
+            msg += " (modules are files whose names end in .so)";
         for (const std::string& e : errors)
             msg += "\n  " + e;
         throw BadInput(msg);

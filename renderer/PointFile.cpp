@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 namespace velquin::renderer {
@@ -111,31 +113,110 @@ double readBinary(const char* p, PType t) {
     }
 }
 
+// The bytes of a PLY file, read in pieces as the parser asks for them: point files reach
+// gigabytes, and holding one whole beside the points made of it doubled the memory a scene
+// needs.
+class PlySource {
+public:
+    // Lines longer than this are no PLY header or vertex line: refusing them keeps a file
+    // without line ends (a sparse or binary file named by mistake) from being read whole.
+    static constexpr std::size_t kMaxLine = 65536;
+
+    // total: the input's size in bytes, or -1 when it is not known.
+    PlySource(std::istream& in, long long total) : in_(in), total_(total) {}
+
+    // The next line without its end ("\n" or "\r\n"). False at the end of the input or on a
+    // line longer than kMaxLine (then tooLong() is true).
+    bool line(std::string& out) {
+        if (!in_.good())
+            return false;
+        in_.getline(buf_, sizeof buf_);
+        std::streamsize n = in_.gcount();
+        if (in_.fail()) {
+            // getline fails when it filled the buffer and found no line end, or
+            // when it extracted nothing at all (the end of the input).
+            if (n >= static_cast<std::streamsize>(sizeof buf_) - 1) {
+                tooLong_ = true;
+                return false;
+            }
+            if (n == 0)
+                return false;
+        }
+        consumed_ += n;
+        out.assign(buf_);
+        if (!out.empty() && out.back() == '\r')
+            out.pop_back();
+        if (out.size() > kMaxLine) {
+            tooLong_ = true;
+            return false;
+        }
+        return true;
+    }
+    // Exactly n bytes, or false at the end of the input.
+    bool read(char* dst, std::size_t n) {
+        in_.read(dst, static_cast<std::streamsize>(n));
+        consumed_ += in_.gcount();
+        return static_cast<std::size_t>(in_.gcount()) == n;
+    }
+    // Bytes not yet read, or -1 when the size is not known.
+    long long remaining() const { return total_ < 0 ? -1 : std::max(0LL, total_ - consumed_); }
+    bool tooLong() const { return tooLong_; }
+    bool bad() const { return in_.bad(); }
+
+private:
+    std::istream& in_;
+    long long total_;
+    long long consumed_ = 0;
+    bool tooLong_ = false;
+    char buf_[kMaxLine + 2]; // a "\r" and the terminating zero beside the longest line
+};
+
+PointSet parseSource(PlySource& src, const std::string& name);
+
 } // namespace
 
 PointSet readPly(const std::string& path) {
+    // Only regular files: a device such as /dev/zero would be read without end, a pipe or a
+    // terminal would wait for ever.
+    std::error_code ec;
+    auto st = std::filesystem::status(path, ec);
+    if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
+        throw BadInput(path + ": cannot read the point file: not a regular file");
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw BadInput(path + ": cannot open the point file: " + std::strerror(errno));
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
+    std::error_code sizeErr;
+    const auto size = std::filesystem::file_size(path, sizeErr);
+    auto src = std::make_unique<PlySource>(
+        in, sizeErr ? -1LL : static_cast<long long>(size)); // its line buffer is large
+    PointSet out = parseSource(*src, path);
+    if (src->bad())
         throw BadInput(path + ": cannot read the point file: " + std::strerror(errno));
-    return parsePly(bytes, path);
+    return out;
 }
 
 PointSet parsePly(const std::string& bytes, const std::string& name) {
-    std::size_t pos = 0;
+    std::istringstream in(bytes);
+    auto src = std::make_unique<PlySource>(in, static_cast<long long>(bytes.size()));
+    return parseSource(*src, name);
+}
+
+namespace {
+
+PointSet parseSource(PlySource& src, const std::string& name) {
     int line = 0;
     auto nextLine = [&](std::string& out) {
-        if (pos >= bytes.size())
+        if (!src.line(out)) {
+            if (src.tooLong() && line == 0)
+                throw BadInput(name + ": not a PLY file (it must start with \"ply\")");
+            if (src.tooLong())
+                throw BadInput(name + ":" + std::to_string(line + 1) + ": a line longer than " +
+                               std::to_string(PlySource::kMaxLine) +
+                               " bytes (is this a PLY file?)");
+            if (src.bad())
+                throw BadInput(name + ": cannot read the point file: " + std::strerror(errno));
             return false;
-        std::size_t e = bytes.find('\n', pos);
-        if (e == std::string::npos)
-            e = bytes.size();
-        out = bytes.substr(pos, e - pos);
-        if (!out.empty() && out.back() == '\r')
-            out.pop_back();
-        pos = e + 1;
+        }
         ++line;
         return true;
     };
@@ -193,7 +274,8 @@ PointSet parsePly(const std::string& bytes, const std::string& name) {
                 throw fail("unknown property type in \"" + l + "\"");
             elements.back().props.push_back(p);
         } else {
-            throw fail("unexpected header line \"" + l + "\"");
+            throw fail("unexpected header line \"" + l +
+                       "\" (expected format, element, property, comment or end_header)");
         }
     }
     if (!sawFormat)
@@ -251,21 +333,37 @@ PointSet parsePly(const std::string& bytes, const std::string& name) {
         PType t = ve.props[static_cast<std::size_t>(idx)].type;
         return static_cast<float>(t == PType::F32 || t == PType::F64 ? c : c / 255.0);
     };
-    out.points.reserve(static_cast<std::size_t>(ve.count));
     std::size_t recSize = 0;
     for (const Prop& p : ve.props)
         recSize += static_cast<std::size_t>(typeSize(p.type));
+    // The header's count is only a claim: a count the rest of the file cannot hold (a binary
+    // record of recSize bytes, a text line of at least two bytes per number) fails here, before
+    // anything is allocated for it. Of an input of unknown size only a little is reserved.
+    const long long rest = src.remaining();
+    if (rest >= 0) {
+        const long long fits = binary ? rest / static_cast<long long>(recSize)
+                                      : (rest + 1) / (2 * static_cast<long long>(np));
+        if (ve.count > fits)
+            throw BadInput(name + ": the file ends " + (binary ? "inside" : "before") + " vertex " +
+                           std::to_string(fits) + " of " + std::to_string(ve.count) +
+                           " (the header claims " + std::to_string(ve.count) + " vertices; the " +
+                           std::to_string(rest) + " bytes after it hold at most " +
+                           std::to_string(fits) + ")");
+        out.points.reserve(static_cast<std::size_t>(ve.count));
+    } else {
+        out.points.reserve(static_cast<std::size_t>(std::min(ve.count, 65536LL)));
+    }
+    std::vector<char> record(recSize);
     for (long long k = 0; k < ve.count; ++k) {
         if (binary) {
-            if (bytes.size() - std::min(pos, bytes.size()) < recSize)
+            if (!src.read(record.data(), recSize))
                 throw BadInput(name + ": the file ends inside vertex " + std::to_string(k) +
                                " of " + std::to_string(ve.count));
-            const char* p = bytes.data() + pos;
+            const char* p = record.data();
             for (std::size_t i = 0; i < np; ++i) {
                 v[i] = readBinary(p, ve.props[i].type);
                 p += typeSize(ve.props[i].type);
             }
-            pos += recSize;
         } else {
             if (!nextLine(l))
                 throw BadInput(name + ": the file ends before vertex " + std::to_string(k) +
@@ -286,6 +384,9 @@ PointSet parsePly(const std::string& bytes, const std::string& name) {
             r.radius = static_cast<float>(v[ir]);
         if (out.hasColor)
             r.color = Color(colorOf(ired), colorOf(igreen), colorOf(iblue));
+        if (out.hasId && !(v[iid] >= -2147483648.0 && v[iid] < 2147483648.0))
+            throw BadInput(name + ": vertex " + std::to_string(k) +
+                           ": the id is not a number in the int range");
         r.id = out.hasId ? static_cast<int>(v[iid]) : static_cast<int>(k);
         if (out.hasAge)
             r.age = static_cast<float>(v[iage]);
@@ -293,5 +394,7 @@ PointSet parsePly(const std::string& bytes, const std::string& name) {
     }
     return out;
 }
+
+} // namespace
 
 } // namespace velquin::renderer

@@ -9,19 +9,25 @@
 #include "renderer/Errors.h"
 #include "renderer/PointFile.h"
 
+#include <assimp/BaseImporter.h>
+#include <assimp/DefaultIOSystem.h>
 #include <assimp/Importer.hpp>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <nlohmann/json.hpp>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <map>
 #include <set>
+#include <sstream>
 
 namespace velquin::renderer {
 
@@ -65,6 +71,102 @@ const std::map<std::string, std::string> kNodeListAdders = {
     {"pflow", "addPFMetaball"},
 };
 
+// The importer opens the files a mesh file names (materials, buffers) through this: like the
+// scene's own file names, only regular files are opened, so a mesh naming /dev/zero or a pipe
+// cannot stall the import.
+class RegularFilesOnly : public Assimp::DefaultIOSystem {
+public:
+    bool Exists(const char* file) const override { return regular(file); }
+    Assimp::IOStream* Open(const char* file, const char* mode) override {
+        return regular(file) ? DefaultIOSystem::Open(file, mode) : nullptr;
+    }
+
+private:
+    static bool regular(const char* file) {
+        std::error_code ec;
+        return file && std::filesystem::is_regular_file(file, ec);
+    }
+};
+
+// The importer crashes on some malformed PLY headers (a list property of an unknown type before
+// a missing end_header reads past the file), so a PLY mesh's header is checked here first: the
+// format, every element with a count, every property with a known type, and the end_header
+// line. Answers what is wrong, or "" for a sound header.
+std::string plyHeaderProblem(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string line;
+    if (!std::getline(in, line) || (line != "ply" && line != "ply\r"))
+        return "it does not start with \"ply\"";
+    auto known = [](const std::string& t) {
+        static const std::set<std::string> types = {
+            "char", "uchar", "short", "ushort", "int",   "uint",   "float",   "double",
+            "int8", "uint8", "int16", "uint16", "int32", "uint32", "float32", "float64"};
+        return types.count(t) > 0;
+    };
+    bool format = false, element = false;
+    for (int n = 2; n < 10000 && std::getline(in, line); ++n) {
+        std::istringstream ss(line);
+        std::string kw, a, b, c, d;
+        ss >> kw;
+        const std::string at = "header line " + std::to_string(n) + ": ";
+        if (kw == "end_header")
+            return format ? "" : "the header has no format line";
+        if (kw.empty() || kw == "comment" || kw == "obj_info")
+            continue;
+        if (kw == "format") {
+            ss >> a >> b;
+            if (a != "ascii" && a != "binary_little_endian" && a != "binary_big_endian")
+                return at + "unknown format \"" + a + "\"";
+            format = true;
+        } else if (kw == "element") {
+            long long count = -1;
+            ss >> a >> count;
+            if (!ss || count < 0)
+                return at + "expected \"element NAME COUNT\"";
+            element = true;
+        } else if (kw == "property") {
+            ss >> a >> b;
+            if (a == "list")
+                ss >> c >> d;
+            if (!element || !ss || !known(a == "list" ? c : a) || (a == "list" && !known(b)))
+                return at + "expected a property of a known type after an element";
+        } else {
+            return at + "unexpected \"" + kw + "\"";
+        }
+    }
+    return "the header has no end_header line";
+}
+
+// The importer trusts the lengths in a binary glTF's header and chunk headers and allocates
+// gigabytes for a short file that claims them, so they are checked against the file first.
+std::string glbHeaderProblem(const std::string& path) {
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    std::ifstream in(path, std::ios::binary);
+    unsigned char h[20] = {};
+    if (ec || !in.read(reinterpret_cast<char*>(h), sizeof h))
+        return "too short for a binary glTF file";
+    auto u32 = [&](int at) {
+        return static_cast<std::uintmax_t>(h[at]) | static_cast<std::uintmax_t>(h[at + 1]) << 8 |
+               static_cast<std::uintmax_t>(h[at + 2]) << 16 |
+               static_cast<std::uintmax_t>(h[at + 3]) << 24;
+    };
+    if (std::memcmp(h, "glTF", 4) != 0 || u32(4) != 2)
+        return "not a binary glTF 2 file";
+    if (u32(8) != size)
+        return "the header gives a length of " + std::to_string(u32(8)) + " bytes for a file of " +
+               std::to_string(size);
+    if (std::memcmp(h + 16, "JSON", 4) != 0 || 20 + u32(12) > size)
+        return "the first chunk is no JSON chunk inside the file";
+    std::uintmax_t at = 20 + u32(12);
+    if (at + 8 <= size) {
+        in.seekg(static_cast<std::streamoff>(at));
+        if (!in.read(reinterpret_cast<char*>(h), 8) || at + 8 + u32(0) > size)
+            return "the second chunk does not fit in the file";
+    }
+    return "";
+}
+
 class Loader {
 public:
     Loader(const std::string& source, const std::string& baseDir)
@@ -74,8 +176,13 @@ public:
         json root;
         try {
             root = json::parse(text);
-        } catch (const json::parse_error& e) {
-            throw BadInput(source_ + ": not valid JSON: " + e.what());
+        } catch (const json::exception& e) {
+            // Out-of-range numbers (1e400) come as out_of_range, not parse_error: both are the
+            // file's fault. The library's "[json.exception...] " tag means nothing to a user.
+            std::string what = e.what();
+            if (!what.empty() && what[0] == '[' && what.find("] ") != std::string::npos)
+                what.erase(0, what.find("] ") + 2);
+            throw BadInput(source_ + ": not valid JSON: " + what);
         }
         if (!root.is_object())
             fail("$", "expected an object at the top of the scene, got " + typeName(root));
@@ -160,6 +267,18 @@ private:
             fail(path, "expected a whole number of at least 1, got " + j.dump());
         return v;
     }
+    // Frames become ticks (TimeValue, an int): key times, and the spans between them that
+    // interpolation divides by, must stay within its range.
+    double frameNumber(const json& j, const std::string& path) {
+        double f = number(j, path);
+        if (f < -1000000.0 || f > 1000000.0)
+            fail(path, "expected a frame number from -1000000 to 1000000, got " + j.dump());
+        return f;
+    }
+    int frameInt(const json& j, const std::string& path) {
+        frameNumber(j, path);
+        return integer(j, path);
+    }
     bool boolean(const json& j, const std::string& path) {
         if (!j.is_boolean())
             fail(path, "expected true or false, got " + typeName(j));
@@ -187,6 +306,13 @@ private:
         std::filesystem::path p(f);
         if (p.is_relative() && !baseDir_.empty())
             p = std::filesystem::path(baseDir_) / p;
+        // A scene may name any path: a folder, a device such as /dev/zero or a pipe would make
+        // the reader fail late, read without end or wait for ever. A missing file is left to
+        // the reader, whose message says why it cannot be opened.
+        std::error_code ec;
+        auto st = std::filesystem::status(p, ec);
+        if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
+            fail(path, "\"" + p.string() + "\" is not a regular file");
         return p.string();
     }
     // A value that is constant or keyed: [{"frame": f, "value": v}, ...].
@@ -201,7 +327,7 @@ private:
                 checkKeys(k, kp, {"frame", "value"});
                 if (!k.contains("frame") || !k.contains("value"))
                     fail(kp, "expected a key {\"frame\": number, \"value\": ...}");
-                float f = numberF(k["frame"], kp + ".frame");
+                float f = static_cast<float>(frameNumber(k["frame"], kp + ".frame"));
                 keys.push_back({static_cast<TimeValue>(std::lround(f * TicksPerFrame)),
                                 read(k["value"], kp + ".value")});
             }
@@ -218,6 +344,16 @@ private:
     AnimValue<int> animInt(const json& j, const std::string& path) {
         return animated<int>(j, path,
                              [this](const json& v, const std::string& p) { return integer(v, p); });
+    }
+    // Segments of a procedural mesh. The mesh's vertex and face counts are ints: past about
+    // 46000 segments they overflow; 10000 segments already make a plane of 10^8 vertices.
+    AnimValue<int> animSegments(const json& j, const std::string& path) {
+        return animated<int>(j, path, [this](const json& v, const std::string& p) {
+            int n = integer(v, p);
+            if (n < 1 || n > 10000)
+                fail(p, "expected a whole number of segments from 1 to 10000, got " + v.dump());
+            return n;
+        });
     }
     AnimValue<Point3> animVec(const json& j, const std::string& path) {
         return animated<Point3>(j, path,
@@ -239,7 +375,7 @@ private:
         if (j.contains("spp"))
             s.spp = positive(j["spp"], path + ".spp");
         if (j.contains("frame")) {
-            s.frameStart = s.frameEnd = integer(j["frame"], path + ".frame");
+            s.frameStart = s.frameEnd = frameInt(j["frame"], path + ".frame");
             s.frameStep = 1;
         }
         if (j.contains("frames")) {
@@ -247,8 +383,8 @@ private:
             std::string fp = path + ".frames";
             if (!f.is_array() || f.size() < 2 || f.size() > 3)
                 fail(fp, "expected [first, last] or [first, last, step]");
-            s.frameStart = integer(f[0], fp + "[0]");
-            s.frameEnd = integer(f[1], fp + "[1]");
+            s.frameStart = frameInt(f[0], fp + "[0]");
+            s.frameEnd = frameInt(f[1], fp + "[1]");
             s.frameStep = f.size() == 3 ? positive(f[2], fp + "[2]") : 1;
             if (s.frameEnd < s.frameStart)
                 fail(fp, "the last frame comes before the first");
@@ -479,7 +615,7 @@ private:
                 object(j[i], kp);
                 if (!j[i].contains("frame"))
                     fail(kp, "expected a \"frame\" in every transform key");
-                float f = numberF(j[i]["frame"], kp + ".frame");
+                float f = static_cast<float>(frameNumber(j[i]["frame"], kp + ".frame"));
                 node->SetNodeTMKey(static_cast<TimeValue>(std::lround(f * TicksPerFrame)),
                                    transformFrom(j[i], kp, true));
             }
@@ -521,20 +657,70 @@ private:
     }
 
     Mesh loadMeshFile(const std::string& path, const std::string& jpath) {
+        // Only the formats the scene format names: the importer reads many more, but it was
+        // seen to crash on malformed files of others, and those are not checked here.
+        std::string ext = std::filesystem::path(path).extension().string();
+        for (char& ch : ext)
+            ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        if (ext != ".obj" && ext != ".ply" && ext != ".stl" && ext != ".gltf" && ext != ".glb")
+            fail(jpath, "cannot read the mesh file \"" + path +
+                            "\": expected an .obj, .ply, .stl, .gltf or .glb file");
+        if (ext == ".ply" || ext == ".glb") {
+            std::string problem = ext == ".ply" ? plyHeaderProblem(path) : glbHeaderProblem(path);
+            if (!problem.empty())
+                fail(jpath, "cannot read the mesh file \"" + path + "\": " + problem);
+        }
         Assimp::Importer importer;
-        const aiScene* s =
-            importer.ReadFile(path, aiProcess_Triangulate | aiProcess_JoinIdenticalVertices |
-                                        aiProcess_PreTransformVertices);
-        if (!s || !s->mRootNode || s->mNumMeshes == 0)
+        importer.SetIOHandler(new RegularFilesOnly); // the importer owns it
+        // Only the readers of this extension stay: the importer otherwise hands a file its
+        // reader refuses to whichever reader recognises the content, unchecked.
+        for (std::size_t i = importer.GetImporterCount(); i-- > 0;) {
+            Assimp::BaseImporter* reader = importer.GetImporter(i);
+            const aiImporterDesc* d = importer.GetImporterInfo(i);
+            std::istringstream exts(d && d->mFileExtensions ? d->mFileExtensions : "");
+            bool mine = false;
+            for (std::string e; exts >> e;)
+                mine = mine || "." + e == ext;
+            if (!mine && importer.UnregisterLoader(reader) == AI_SUCCESS)
+                delete reader; // no longer the importer's
+        }
+        // Read first, then validated before any other step touches the data: a file without a
+        // mesh is told apart from a malformed one.
+        const aiScene* s = importer.ReadFile(path, 0);
+        if (s != nullptr && (!s->mRootNode || s->mNumMeshes == 0))
+            fail(jpath, "cannot read the mesh file \"" + path + "\": it holds no mesh");
+        if (s != nullptr)
+            s = importer.ApplyPostProcessing(aiProcess_ValidateDataStructure);
+        if (s != nullptr)
+            s = importer.ApplyPostProcessing(aiProcess_JoinIdenticalVertices |
+                                             aiProcess_PreTransformVertices);
+        if (s == nullptr || !s->mRootNode || s->mNumMeshes == 0)
             fail(jpath, "cannot read the mesh file \"" + path + "\": " +
                             (s ? std::string("it holds no mesh") : importer.GetErrorString()));
         Mesh mesh;
         int nv = 0, nf = 0;
         for (unsigned i = 0; i < s->mNumMeshes; ++i) {
-            nv += static_cast<int>(s->mMeshes[i]->mNumVertices);
-            for (unsigned f = 0; f < s->mMeshes[i]->mNumFaces; ++f)
-                if (s->mMeshes[i]->mFaces[f].mNumIndices == 3)
-                    ++nf;
+            const aiMesh* m = s->mMeshes[i];
+            // The host mesh counts in int; the faces must name vertices of their own mesh.
+            if (m->mNumVertices > static_cast<unsigned>(std::numeric_limits<int>::max() - nv))
+                fail(jpath, "the mesh file \"" + path + "\" has too many vertices");
+            nv += static_cast<int>(m->mNumVertices);
+            // Polygons are split into fans here: the importer's own triangulation aborts the
+            // program on some malformed faces.
+            for (unsigned f = 0; f < m->mNumFaces; ++f) {
+                const aiFace& face = m->mFaces[f];
+                if (face.mNumIndices < 3)
+                    continue;
+                for (unsigned k = 0; k < face.mNumIndices; ++k)
+                    if (face.mIndices[k] >= m->mNumVertices)
+                        fail(jpath, "the mesh file \"" + path + "\" has a face naming vertex " +
+                                        std::to_string(face.mIndices[k]) + " of a mesh of " +
+                                        std::to_string(m->mNumVertices));
+                if (face.mNumIndices - 2 >
+                    static_cast<unsigned>(std::numeric_limits<int>::max() - nf))
+                    fail(jpath, "the mesh file \"" + path + "\" has too many faces");
+                nf += static_cast<int>(face.mNumIndices - 2);
+            }
         }
         mesh.setNumVerts(nv);
         mesh.setNumFaces(nf);
@@ -557,15 +743,15 @@ private:
             }
             for (unsigned f = 0; f < m->mNumFaces; ++f) {
                 const aiFace& face = m->mFaces[f];
-                if (face.mNumIndices != 3)
-                    continue;
-                mesh.faces[fi].setVerts(vb + static_cast<int>(face.mIndices[0]),
-                                        vb + static_cast<int>(face.mIndices[1]),
-                                        vb + static_cast<int>(face.mIndices[2]));
-                if (colors)
-                    mesh.vcFace[fi] =
-                        TVFace(mesh.faces[fi].v[0], mesh.faces[fi].v[1], mesh.faces[fi].v[2]);
-                ++fi;
+                for (unsigned k = 1; k + 1 < face.mNumIndices; ++k) {
+                    mesh.faces[fi].setVerts(vb + static_cast<int>(face.mIndices[0]),
+                                            vb + static_cast<int>(face.mIndices[k]),
+                                            vb + static_cast<int>(face.mIndices[k + 1]));
+                    if (colors)
+                        mesh.vcFace[fi] =
+                            TVFace(mesh.faces[fi].v[0], mesh.faces[fi].v[1], mesh.faces[fi].v[2]);
+                    ++fi;
+                }
             }
             vb += static_cast<int>(m->mNumVertices);
         }
@@ -573,7 +759,7 @@ private:
     }
 
     TimeValue frames(const json& j, const std::string& path) {
-        return static_cast<TimeValue>(std::lround(number(j, path) * TicksPerFrame));
+        return static_cast<TimeValue>(std::lround(frameNumber(j, path) * TicksPerFrame));
     }
 
     struct PendingObject {
@@ -677,18 +863,29 @@ private:
         };
         Scene& scene = *out_->scene;
         Object* obj = nullptr;
+        // The new object until the scene takes it: a failure on the way deletes it.
+        Object* owned = nullptr;
+        struct Drop {
+            Object*& o;
+            ~Drop() {
+                if (o)
+                    o->DeleteThis();
+            }
+        } drop{owned};
         rn.kind = NodeKind::Mesh;
         if (type == "sphere") {
             allow({"radius", "segments", "vertexColors"});
             auto* o = new SphereObject;
+            owned = o;
             if (n.contains("radius"))
                 o->radius = animFloat(n["radius"], p + ".radius");
             if (n.contains("segments"))
-                o->segments = animInt(n["segments"], p + ".segments");
+                o->segments = animSegments(n["segments"], p + ".segments");
             obj = o;
         } else if (type == "box") {
             allow({"length", "width", "height", "vertexColors"});
             auto* o = new BoxObject;
+            owned = o;
             if (n.contains("length"))
                 o->length = animFloat(n["length"], p + ".length");
             if (n.contains("width"))
@@ -699,22 +896,24 @@ private:
         } else if (type == "plane") {
             allow({"length", "width", "segments", "vertexColors"});
             auto* o = new PlaneObject;
+            owned = o;
             if (n.contains("length"))
                 o->length = animFloat(n["length"], p + ".length");
             if (n.contains("width"))
                 o->width = animFloat(n["width"], p + ".width");
             if (n.contains("segments"))
-                o->segs = animInt(n["segments"], p + ".segments");
+                o->segs = animSegments(n["segments"], p + ".segments");
             obj = o;
         } else if (type == "torus") {
             allow({"radius1", "radius2", "segments", "vertexColors"});
             auto* o = new TorusObject;
+            owned = o;
             if (n.contains("radius1"))
                 o->radius1 = animFloat(n["radius1"], p + ".radius1");
             if (n.contains("radius2"))
                 o->radius2 = animFloat(n["radius2"], p + ".radius2");
             if (n.contains("segments"))
-                o->segs = animInt(n["segments"], p + ".segments");
+                o->segs = animSegments(n["segments"], p + ".segments");
             obj = o;
         } else if (type == "mesh") {
             allow({"file", "vertexColors"});
@@ -722,12 +921,14 @@ private:
                 fail(p, "a mesh node needs a \"file\"");
             std::string f = file(n["file"], p + ".file");
             auto* o = new TriObject(loadMeshFile(f, p + ".file"));
+            owned = o;
             obj = o;
         } else if (type == "emitter") {
             allow({"rate", "start", "end", "speed", "direction", "spread", "life", "size",
                    "sizeVariation", "seed"});
             rn.kind = NodeKind::Particles;
             auto* o = new EmitterParticleObject;
+            owned = o;
             if (n.contains("rate"))
                 o->rate = numberF(n["rate"], p + ".rate");
             if (n.contains("start"))
@@ -774,18 +975,19 @@ private:
                 Object* conv = obj->ConvertToType(0, triObjectClassID);
                 tri = static_cast<TriObject*>(conv);
                 obj->DeleteThis();
-                obj = tri;
+                obj = owned = tri;
             }
             applyVertexColors(tri->GetMesh(), n["vertexColors"], p + ".vertexColors");
         }
+        owned = nullptr;
         return scene.CreateNode(obj, name.c_str());
     }
 
     INode* makeParticles(const json& n, const std::string& p, const std::string& name) {
         Scene& scene = *out_->scene;
         std::string as = n.contains("as") ? string(n["as"], p + ".as") : "simple";
-        if (as != "simple" && as != "pflow")
-            fail(p + ".as", "expected \"simple\" or \"pflow\"");
+        if (as != "simple" && as != "pflow" && as != "mesh")
+            fail(p + ".as", "expected \"simple\", \"pflow\" or \"mesh\"");
         PointSet pts;
         if (n.contains("file")) {
             std::string f = file(n["file"], p + ".file");
@@ -810,8 +1012,10 @@ private:
                     r.radius = numberF(q["radius"], ip + ".radius");
                     pts.hasRadius = true;
                 }
-                if (q.contains("color"))
+                if (q.contains("color")) {
                     r.color = color(q["color"], ip + ".color");
+                    pts.hasColor = true;
+                }
                 r.id = q.contains("id") ? integer(q["id"], ip + ".id") : static_cast<int>(i);
                 if (q.contains("age"))
                     r.age = numberF(q["age"], ip + ".age");
@@ -827,8 +1031,29 @@ private:
             float age = pts.hasAge ? r.age : 10.0f;
             return static_cast<TimeValue>(std::lround(-age * TicksPerFrame));
         };
+        if (as == "mesh") {
+            // The points as the vertices of a mesh without faces, at their frame-0 places (a
+            // mesh does not move): the leanest form for big still clouds, 12 bytes a point.
+            auto* o = new TriObject;
+            Mesh& mesh = o->GetMesh();
+            const int nv = static_cast<int>(pts.points.size());
+            mesh.setNumVerts(nv);
+            if (pts.hasColor) {
+                mesh.setNumVertCol(nv);
+                mesh.setNumVCFaces(0);
+            }
+            for (int v = 0; v < nv; ++v) {
+                const PointRecord& r = pts.points[static_cast<std::size_t>(v)];
+                mesh.verts[v] = r.position;
+                if (pts.hasColor)
+                    mesh.vertCol[v] = Point3(r.color.r, r.color.g, r.color.b);
+            }
+            pts = PointSet(); // the file's records are not needed past this point
+            return scene.CreateNode(o, name.c_str());
+        }
         if (as == "simple") {
             auto* o = new DataParticleObject;
+            o->particles.reserve(pts.points.size());
             o->hasRadii = pts.hasRadius;
             for (const PointRecord& r : pts.points) {
                 SimpleParticleRecord s;
@@ -846,6 +1071,7 @@ private:
         if (scene.FindNode(ev.c_str()))
             fail(p + ".event", "a node named \"" + ev + "\" already exists");
         o->AddEvent(scene, ev.c_str(), true, true);
+        o->particles.reserve(pts.points.size());
         RenderNode en;
         en.node = scene.FindNode(ev.c_str());
         out_->nodes.push_back(en);
@@ -1055,6 +1281,16 @@ private:
         return it->second;
     }
 
+    // The block would clamp a value outside its range without a word, as a spinner does; a
+    // scene file states its values, so one the block would change is refused instead.
+    [[noreturn]] void outOfRange(const std::string& name, const json& v, double low, double high,
+                                 const std::string& path) {
+        char range[96];
+        std::snprintf(range, sizeof range, "%g to %g", low, high);
+        fail(path, "parameter \"" + name + "\": " + v.dump() +
+                       " is out of range; expected a value from " + range);
+    }
+
     void setOne(IParamBlock2* pb, ParamID id, ParamType2 type, const std::string& name,
                 const json& v, const std::string& path, TimeValue t, bool key) {
         BOOL ok = FALSE;
@@ -1064,6 +1300,9 @@ private:
         case TYPE_PCNT_FRAC:
         case TYPE_WORLD: {
             float f = numberF(v, path);
+            const ParamDef& def = pb->GetDesc()->GetParamDef(id);
+            if (def.hasRange && !(f >= def.rangeLowF && f <= def.rangeHighF))
+                outOfRange(name, v, def.rangeLowF, def.rangeHighF, path);
             ok = key ? pb->SetKey(id, t, f) : pb->SetValue(id, t, f);
             break;
         }
@@ -1072,6 +1311,9 @@ private:
         case TYPE_RADIOBTN_INDEX:
         case TYPE_TIMEVALUE: {
             int i = integer(v, path);
+            const ParamDef& def = pb->GetDesc()->GetParamDef(id);
+            if (def.hasRange && (i < def.rangeLowI || i > def.rangeHighI))
+                outOfRange(name, v, def.rangeLowI, def.rangeHighI, path);
             ok = key ? pb->SetKey(id, t, i) : pb->SetValue(id, t, i);
             break;
         }
@@ -1170,10 +1412,35 @@ std::unique_ptr<RenderScene> loadScene(const std::string& text, const std::strin
 }
 
 std::unique_ptr<RenderScene> loadSceneFile(const std::string& path) {
+    // The scene named on the command line may come through a pipe (a shell's <(...)), but a
+    // folder or a device (/dev/zero, a terminal) is no scene: reading it would fail obscurely,
+    // never end or wait for typing.
+    std::error_code ec;
+    auto st = std::filesystem::status(path, ec);
+    if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
+        !std::filesystem::is_fifo(st))
+        throw BadInput(path + ": cannot read the scene: not a regular file");
+    // Scenes are small (big data lives in point and mesh files); a bigger file is refused before
+    // reading, since the parsed JSON takes several times its size in memory.
+    const std::uintmax_t kMaxSceneBytes = std::uintmax_t{256} << 20;
+    const std::string tooBig = path + ": the scene file is larger than 256 MiB; scenes hold " +
+                               "settings and names, keep big data in point or mesh files";
+    if (std::filesystem::is_regular_file(st)) {
+        std::uintmax_t size = std::filesystem::file_size(path, ec);
+        if (!ec && size > kMaxSceneBytes)
+            throw BadInput(tooBig + " (this one has " + std::to_string(size >> 20) + " MiB)");
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw BadInput(path + ": cannot open the scene: " + std::strerror(errno));
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Read in pieces up to the cap: a pipe has no size to check beforehand.
+    std::string text;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        text.append(chunk, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kMaxSceneBytes)
+            throw BadInput(tooBig);
+    }
     if (in.bad())
         throw BadInput(path + ": cannot read the scene: " + std::strerror(errno));
     std::filesystem::path p(path);

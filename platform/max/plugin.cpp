@@ -1,10 +1,15 @@
 #include "platform/max/plugin.h"
 
 #include <dlfcn.h>
+#include <elf.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 namespace {
 using DescFn = const char* (*)();
@@ -37,12 +42,75 @@ PluginModule::~PluginModule() {
         dlclose(handle_);
 }
 
+namespace {
+
+// Where the furthest part that an ELF file's headers describe ends: program headers, the
+// segments they map and the section headers.
+template <class Ehdr, class Phdr> std::uint64_t elfExtent(std::ifstream& in) {
+    Ehdr eh{};
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(&eh), sizeof eh);
+    std::uint64_t end = sizeof eh;
+    if (!in)
+        return end;
+    auto cover = [&end](std::uint64_t off, std::uint64_t len) {
+        // An offset near the top of the range stands for a place past any file.
+        std::uint64_t e = off > UINT64_MAX - len ? UINT64_MAX : off + len;
+        end = std::max(end, e);
+    };
+    if (eh.e_phnum > 0 && eh.e_phentsize == sizeof(Phdr)) {
+        cover(eh.e_phoff, std::uint64_t{eh.e_phnum} * sizeof(Phdr));
+        in.seekg(static_cast<std::streamoff>(eh.e_phoff));
+        for (int i = 0; i < eh.e_phnum && in; ++i) {
+            Phdr ph{};
+            in.read(reinterpret_cast<char*>(&ph), sizeof ph);
+            if (in && ph.p_type != PT_NULL)
+                cover(ph.p_offset, ph.p_filesz);
+        }
+    }
+    if (eh.e_shnum > 0)
+        cover(eh.e_shoff, std::uint64_t{eh.e_shnum} * eh.e_shentsize);
+    return end;
+}
+
+// The dynamic loader maps a module's segments as its headers describe them; in a file cut short
+// (an interrupted copy) the pages past the end fault with SIGBUS as soon as the loader touches
+// them, which would kill the program. Answers why such a file cannot be loaded, or "" for a whole
+// file and for one that is no ELF file of this machine at all (the loader's own message says so).
+std::string cutShort(const std::string& path) {
+    std::error_code ec;
+    std::uint64_t size = std::filesystem::file_size(path, ec);
+    std::ifstream in(path, std::ios::binary);
+    if (ec || !in)
+        return "";
+    unsigned char ident[EI_NIDENT] = {};
+    in.read(reinterpret_cast<char*>(ident), EI_NIDENT);
+    const unsigned char native =
+        std::endian::native == std::endian::little ? ELFDATA2LSB : ELFDATA2MSB;
+    if (!in || std::memcmp(ident, ELFMAG, SELFMAG) != 0 || ident[EI_DATA] != native)
+        return "";
+    std::uint64_t end = 0;
+    if (ident[EI_CLASS] == ELFCLASS64)
+        end = elfExtent<Elf64_Ehdr, Elf64_Phdr>(in);
+    else if (ident[EI_CLASS] == ELFCLASS32)
+        end = elfExtent<Elf32_Ehdr, Elf32_Phdr>(in);
+    if (end <= size)
+        return "";
+    return "the file is cut short: it has " + std::to_string(size) +
+           " bytes, but its headers describe " +
+           (end == UINT64_MAX ? std::string("more") : std::to_string(end));
+}
+
+} // namespace
+
 std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::string* error) {
     auto fail = [&](const std::string& why) {
         if (error)
             *error = path + ": " + why;
         return nullptr;
     };
+    if (std::string why = cutShort(path); !why.empty())
+        return fail("not a loadable plug-in module (" + why + ")");
     void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!h) {
         const char* e = dlerror();
