@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <csetjmp>
@@ -23,6 +24,12 @@ std::string lowerExtension(const std::string& path) {
     return ext;
 }
 
+// The temporary file being written, for removePendingImageFile. A fixed buffer and a lock-free
+// flag, because a signal handler may read them while the writing thread goes on.
+char g_pendingName[4096];
+std::atomic<bool> g_pendingSet{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 // A temporary file beside `path`, removed on destruction unless it was renamed into place.
 class TempFile {
 public:
@@ -38,10 +45,15 @@ public:
             throw ImageError(path + ": cannot write the image: " + std::strerror(errno));
         ::close(fd);
         tmp_ = buf.data();
+        if (tmp_.size() < sizeof g_pendingName) {
+            std::memcpy(g_pendingName, tmp_.c_str(), tmp_.size() + 1);
+            g_pendingSet.store(true);
+        }
     }
     ~TempFile() {
         if (!tmp_.empty())
             std::remove(tmp_.c_str());
+        g_pendingSet.store(false); // after: a signal in between finds the file still named
     }
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
@@ -54,6 +66,8 @@ public:
                                      std::filesystem::perm_options::replace);
         if (std::rename(tmp_.c_str(), dest_.c_str()) != 0)
             throw ImageError(dest_ + ": cannot write the image: " + std::strerror(errno));
+        // Only now: a handler that removes the old name after the rename finds nothing there.
+        g_pendingSet.store(false);
         tmp_.clear();
     }
 
@@ -171,6 +185,11 @@ void writeImage(const Image& image, const std::string& path) {
     else
         writeExrFile(image, tmp.name(), path);
     tmp.commit();
+}
+
+void removePendingImageFile() noexcept {
+    if (g_pendingSet.load())
+        ::unlink(g_pendingName);
 }
 
 std::vector<std::uint8_t> readPng8(const std::string& path, int& width, int& height) {

@@ -41,6 +41,11 @@ std::uint8_t toSrgb8(float linear);
 // file. Throws ImageError naming the path.
 void writeImage(const Image& image, const std::string& path);
 
+// Removes the temporary file writeImage is filling at this moment, if any. Only for a signal
+// handler that ends the program at once: it is async-signal-safe and does nothing else, so an
+// interrupted write leaves neither a partial image under its name nor a stray temporary file.
+void removePendingImageFile() noexcept;
+
 // Reads an 8-bit RGBA PNG (as written by writeImage) back into bytes; for tests and reference
 // comparisons. Throws ImageError.
 std::vector<std::uint8_t> readPng8(const std::string& path, int& width, int& height);

@@ -10,13 +10,44 @@
 #include <cmath>
 #include <condition_variable>
 #include <mutex>
+#include <new>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 namespace velquin::renderer {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Allocation failures of the whole process. Plug-ins allocate with new (std::nothrow) and, when
+// that fails, compile an empty frame or drop colours without telling anyone; the new-handler
+// is the one place every failed new passes through, the plug-in's included, so counting there
+// lets the renderer see such a failure and refuse the frame.
+std::atomic<long long> g_allocationFailures{0};
+std::new_handler g_previousNewHandler = nullptr;
+
+void countingNewHandler() {
+    g_allocationFailures.fetch_add(1, std::memory_order_relaxed);
+    if (g_previousNewHandler) {
+        g_previousNewHandler();
+        return;
+    }
+    throw std::bad_alloc(); // what operator new does without a handler
+}
+
+void installAllocationCounter() {
+    static std::once_flag once;
+    std::call_once(once, [] { g_previousNewHandler = std::set_new_handler(countingNewHandler); });
+}
+
+long long failuresNow() {
+    return g_allocationFailures.load(std::memory_order_relaxed);
+}
+
+std::string frameText(int frame) {
+    return "frame " + std::to_string(frame);
+}
 
 double secondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
@@ -367,7 +398,7 @@ struct Renderer::Impl {
 };
 
 Renderer::Renderer(RenderScene& scene, const RenderOptions& options)
-    : impl_(std::make_unique<Impl>(scene, options)) {
+    : impl_((installAllocationCounter(), std::make_unique<Impl>(scene, options))) {
     if (scene.materials.empty())
         scene.materials.push_back(Material{"default"});
     const int slots = std::max(0, scene.settings.maxDepth) + 3;
@@ -391,6 +422,11 @@ int Renderer::instanceCount() const {
     return static_cast<int>(impl_->instances.size());
 }
 
+long long Renderer::allocationFailures() {
+    installAllocationCounter();
+    return failuresNow();
+}
+
 void Renderer::begin(int firstFrame) {
     Impl& m = *impl_;
     if (m.begun)
@@ -412,18 +448,32 @@ void Renderer::begin(int firstFrame) {
             static_cast<VRenderObject*>(obj->GetInterface(static_cast<ULONG>(I_VRAYGEOMETRY)));
         if (!ro)
             continue;
-        if (std::find(m.objects.begin(), m.objects.end(), ro) == m.objects.end()) {
-            ro->init(rn.node, &m.core);
-            ro->renderBegin(t, &m.core);
-            m.objects.push_back(ro);
+        const long long failures = failuresNow();
+        const std::string what = std::string("out of memory while starting the render of node \"") +
+                                 rn.node->GetName() + "\"";
+        try {
+            if (std::find(m.objects.begin(), m.objects.end(), ro) == m.objects.end()) {
+                ro->init(rn.node, &m.core);
+                ro->renderBegin(t, &m.core);
+                m.objects.push_back(ro);
+            }
+            VRenderInstance* inst =
+                ro->createRenderInstance(rn.node, &m.core, static_cast<int>(m.instances.size()));
+            if (!inst) {
+                // A render object makes no instance when memory runs out; say so when it did.
+                if (failuresNow() != failures)
+                    throw OutOfMemory(what);
+                throw std::runtime_error(std::string("the render object of node \"") +
+                                         rn.node->GetName() + "\" made no render instance");
+            }
+            m.instances.push_back({ro, inst, static_cast<int>(i)});
+            inst->renderBegin(t, &m.core);
+        } catch (const std::bad_alloc&) {
+            throw OutOfMemory(what);
         }
-        VRenderInstance* inst =
-            ro->createRenderInstance(rn.node, &m.core, static_cast<int>(m.instances.size()));
-        if (!inst)
-            throw std::runtime_error(std::string("the render object of node \"") +
-                                     rn.node->GetName() + "\" made no render instance");
-        m.instances.push_back({ro, inst, static_cast<int>(i)});
-        inst->renderBegin(t, &m.core);
+        // renderBegin makes the instance's per-thread tables and says nothing when it cannot.
+        if (failuresNow() != failures)
+            throw OutOfMemory(what);
     }
 }
 
@@ -450,38 +500,101 @@ Image Renderer::renderFrame(int frame, FrameStats& stats, const ProgressFn& prog
     m.frame = frame;
     m.setFrameData(frame);
     const TimeValue t = frame * TicksPerFrame;
-
-    for (VRenderObject* ro : m.objects)
-        ro->frameBegin(t, &m.core);
-    auto c0 = Clock::now();
-    for (auto& r : m.instances)
-        r.instance->frameBegin(t, &m.core);
-    stats.compileSeconds = secondsSince(c0);
-    for (auto& r : m.instances) {
-        auto* part = static_cast<VR::SurfaceProperties*>(r.instance);
-        if (auto* gs = VR::queryInterface<VR::GeometryStats>(part, VR::EXT_GEOMETRY_STATS)) {
-            stats.geometryItems =
-                (stats.geometryItems < 0 ? 0 : stats.geometryItems) + gs->geometryItemCount();
-            stats.geometryItemName = gs->geometryItemName();
-        }
-    }
-
-    auto b0 = Clock::now();
-    m.server.beginFrame();
-    m.addMeshes(t);
-    for (auto& r : m.instances) {
-        m.server.setOwnerTag(r.nodeIndex);
-        r.instance->registerGeometry(&m.core);
-    }
-    m.server.setOwnerTag(-1);
-    m.server.commit();
-    stats.buildSeconds = secondsSince(b0);
-    stats.primitives = m.server.storedCount();
-    stats.triangleMeshes = m.server.triangleMeshCount();
-    stats.triangles = m.server.triangleCount();
-
+    const std::atomic<bool>* stopFlag = m.options.stop;
+    auto stopped = [stopFlag] { return stopFlag && stopFlag->load(std::memory_order_relaxed); };
     const int W = m.scene.settings.width, H = m.scene.settings.height;
-    Image image(W, H);
+
+    // The frame bracket is closed whatever happens inside it, so the instances are left ready
+    // for renderEnd (or another frame) after an interruption or a failure.
+    int begunObjects = 0, begunInstances = 0;
+    auto closeFrame = [&] {
+        m.server.endFrame();
+        for (int k = 0; k < begunInstances; ++k)
+            m.instances[static_cast<std::size_t>(k)].instance->frameEnd(&m.core);
+        for (int k = 0; k < begunObjects; ++k)
+            m.objects[static_cast<std::size_t>(k)]->frameEnd(&m.core);
+    };
+    const std::string frameName = frameText(frame);
+    std::string stage;
+    try {
+        Image image;
+        stage = "allocating the " + std::to_string(W) + "x" + std::to_string(H) + " image of " +
+                frameName;
+        image = Image(W, H);
+        if (stopped()) {
+            stats.interrupted = true;
+            return image;
+        }
+
+        stage = "starting " + frameName;
+        for (VRenderObject* ro : m.objects) {
+            ro->frameBegin(t, &m.core);
+            ++begunObjects;
+        }
+        auto c0 = Clock::now();
+        for (auto& r : m.instances) {
+            stage = "compiling " + frameName + " for node \"" +
+                    m.scene.nodes[static_cast<std::size_t>(r.nodeIndex)].node->GetName() + "\"";
+            const long long failures = failuresNow();
+            ++begunInstances;
+            r.instance->frameBegin(t, &m.core);
+            if (failuresNow() != failures)
+                throw OutOfMemory("out of memory while " + stage);
+        }
+        stats.compileSeconds = secondsSince(c0);
+        for (auto& r : m.instances) {
+            auto* part = static_cast<VR::SurfaceProperties*>(r.instance);
+            if (auto* gs = VR::queryInterface<VR::GeometryStats>(part, VR::EXT_GEOMETRY_STATS)) {
+                stats.geometryItems =
+                    (stats.geometryItems < 0 ? 0 : stats.geometryItems) + gs->geometryItemCount();
+                stats.geometryItemName = gs->geometryItemName();
+                stats.droppedNonFinite += gs->droppedNonFinite();
+                stats.droppedNonPositiveSize += gs->droppedNonPositiveSize();
+            }
+        }
+        // A long compile is where a stop most often arrives: skip the build.
+        if (stopped()) {
+            stats.interrupted = true;
+            closeFrame();
+            return image;
+        }
+
+        stage = "building the ray acceleration structure of " + frameName;
+        const long long buildFailures = failuresNow();
+        auto b0 = Clock::now();
+        m.server.beginFrame();
+        m.addMeshes(t);
+        for (auto& r : m.instances) {
+            m.server.setOwnerTag(r.nodeIndex);
+            r.instance->registerGeometry(&m.core);
+        }
+        m.server.setOwnerTag(-1);
+        m.server.commit();
+        if (failuresNow() != buildFailures)
+            throw OutOfMemory("out of memory while " + stage);
+        stats.buildSeconds = secondsSince(b0);
+        stats.primitives = m.server.storedCount();
+        stats.triangleMeshes = m.server.triangleMeshCount();
+        stats.triangles = m.server.triangleCount();
+
+        stage = "rendering " + frameName;
+        renderBuckets(image, stats, progress);
+        closeFrame();
+        return image;
+    } catch (const std::bad_alloc&) {
+        closeFrame();
+        throw OutOfMemory("out of memory while " + stage);
+    } catch (...) {
+        closeFrame();
+        throw;
+    }
+}
+
+void Renderer::renderBuckets(Image& image, FrameStats& stats, const ProgressFn& progress) {
+    Impl& m = *impl_;
+    const std::atomic<bool>* stopFlag = m.options.stop;
+    auto stopped = [stopFlag] { return stopFlag && stopFlag->load(std::memory_order_relaxed); };
+    const int W = image.width, H = image.height;
     Region reg{0, 0, W, H};
     if (m.options.useRegion) {
         reg.x0 = std::clamp(m.options.region.x0, 0, W);
@@ -493,26 +606,37 @@ Image Renderer::renderFrame(int frame, FrameStats& stats, const ProgressFn& prog
     const int bx = std::max(0, (reg.x1 - reg.x0 + bs - 1) / bs);
     const int by = std::max(0, (reg.y1 - reg.y0 + bs - 1) / bs);
     const int total = bx * by;
-    std::atomic<int> next{0}, done{0};
+    stats.bucketsTotal = total;
+    std::atomic<int> next{0}, done{0}, running{0};
     std::mutex mu;
     std::condition_variable cv;
     std::exception_ptr failure;
 
     for (auto& td : m.threads)
         td.rays = td.cameraRays = 0;
+    const long long failures = failuresNow();
     auto r0 = Clock::now();
     auto worker = [&](int ti) {
         Impl::ThreadData& td = m.threads[static_cast<std::size_t>(ti)];
         try {
-            for (;;) {
+            while (!stopped()) {
                 int b = next.fetch_add(1);
                 if (b >= total)
                     break;
                 int x0 = reg.x0 + (b % bx) * bs, y0 = reg.y0 + (b / bx) * bs;
                 int x1 = std::min(x0 + bs, reg.x1), y1 = std::min(y0 + bs, reg.y1);
-                for (int y = y0; y < y1; ++y)
+                bool whole = true;
+                for (int y = y0; y < y1 && whole; ++y) {
+                    // A bucket of a heavy scene takes long: a stop ends it at the next row.
+                    if (stopped()) {
+                        whole = false;
+                        break;
+                    }
                     for (int x = x0; x < x1; ++x)
                         m.renderPixel(td, x, y, image.pixel(x, y));
+                }
+                if (!whole)
+                    break;
                 done.fetch_add(1);
                 cv.notify_one();
             }
@@ -522,19 +646,41 @@ Image Renderer::renderFrame(int frame, FrameStats& stats, const ProgressFn& prog
                 failure = std::current_exception();
             next.store(total);
         }
+        {
+            std::lock_guard<std::mutex> lock(mu);
+            running.fetch_sub(1);
+        }
+        cv.notify_one();
     };
     std::vector<std::thread> pool;
-    for (int i = 0; i < m.numThreads; ++i)
-        pool.emplace_back(worker, i);
+    pool.reserve(static_cast<std::size_t>(m.numThreads));
+    try {
+        for (int i = 0; i < m.numThreads; ++i) {
+            running.fetch_add(1);
+            try {
+                pool.emplace_back(worker, i);
+            } catch (...) {
+                running.fetch_sub(1);
+                throw;
+            }
+        }
+    } catch (const std::system_error& e) {
+        // The threads already started must be joined before anything unwinds past them.
+        next.store(total);
+        for (auto& th : pool)
+            th.join();
+        throw std::runtime_error(std::string("cannot start a render thread (") + e.what() +
+                                 "); try fewer --threads or free some memory");
+    }
     if (progress)
         progress(0, total);
     {
         int last = 0;
         std::unique_lock<std::mutex> lock(mu);
-        while (done.load() < total && !failure) {
+        while (running.load() > 0) {
             cv.wait_for(lock, std::chrono::milliseconds(200));
             int d = done.load();
-            if (progress && d != last) {
+            if (progress && d != last && !stopped()) {
                 lock.unlock();
                 progress(d, total);
                 lock.lock();
@@ -545,21 +691,34 @@ Image Renderer::renderFrame(int frame, FrameStats& stats, const ProgressFn& prog
     for (auto& th : pool)
         th.join();
     stats.renderSeconds = secondsSince(r0);
+    stats.bucketsDone = done.load();
     for (auto& td : m.threads) {
         stats.totalRays += td.rays;
         stats.cameraRays += td.cameraRays;
     }
-
-    m.server.endFrame();
-    for (auto& r : m.instances)
-        r.instance->frameEnd(&m.core);
-    for (VRenderObject* ro : m.objects)
-        ro->frameEnd(&m.core);
+    // The instances' work counters, read now that no thread renders.
+    for (auto& r : m.instances) {
+        auto* part = static_cast<VR::SurfaceProperties*>(r.instance);
+        long long samples = 0, tests = 0, evaluations = 0;
+        auto* gs = VR::queryInterface<VR::GeometryStats>(part, VR::EXT_GEOMETRY_STATS);
+        if (gs != nullptr && gs->traceWork(samples, tests, evaluations)) {
+            stats.traceCounted = true;
+            stats.marchSamples += samples;
+            stats.distanceTests += tests;
+            stats.kernelEvaluations += evaluations;
+        }
+    }
     if (failure)
         std::rethrow_exception(failure);
+    // The plug-in's per-ray tables lose colours when they cannot grow; such an image is wrong.
+    if (failuresNow() != failures)
+        throw std::bad_alloc();
+    if (stats.bucketsDone < total) {
+        stats.interrupted = true;
+        return;
+    }
     if (progress)
         progress(total, total);
-    return image;
 }
 
 } // namespace velquin::renderer

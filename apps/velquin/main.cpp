@@ -66,7 +66,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: %s\n", name.c_str(), e.what());
         return kExitBadInput;
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "%s: internal failure: out of memory\n", name.c_str());
+        // Exit 3 like any failure that is not the input's fault; the input may well be fine
+        // on a machine with more memory.
+        std::fprintf(stderr, "%s: out of memory\n", name.c_str());
         return kExitInternalFailure;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: internal failure: %s\n", name.c_str(), e.what());

@@ -3,10 +3,17 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <charconv>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -35,7 +42,78 @@ struct RenderArgs {
     std::string plugins;
     bool stats = false;
     bool quiet = false;
+    bool writePartial = false;
 };
+
+// ---- interruption ----
+// SIGINT and SIGTERM set g_stop, which the renderer polls between rows of pixels; the program
+// then ends the frame loop itself, so nothing is written half way. A second signal ends the
+// program at once. The handler does only async-signal-safe work: lock-free atomics, write(2),
+// unlink(2) (through removePendingImageFile) and _exit(2).
+std::atomic<bool> g_stop{false};
+std::atomic<int> g_stopSignal{0};
+std::atomic<bool> g_quiet{false}; // --quiet: no notice from the first signal
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+
+void writeStderr(const char* text, std::size_t n) {
+    ssize_t r = ::write(2, text, n);
+    (void)r; // nothing to be done about a lost message
+}
+
+extern "C" void onStopSignal(int sig) {
+    if (g_stop.exchange(true)) {
+        removePendingImageFile();
+        static const char again[] =
+            "\nvelquin render: interrupted again: stopping at once; the image in progress is "
+            "not written\n";
+        writeStderr(again, sizeof again - 1);
+        ::_exit(128 + sig);
+    }
+    g_stopSignal.store(sig);
+    if (g_quiet.load())
+        return;
+    static const char first[] = "\nvelquin render: stopping after the running buckets (interrupt "
+                                "again to stop at once)\n";
+    writeStderr(first, sizeof first - 1);
+}
+
+void installStopHandlers() {
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    // Reads of scene and point files go on after the first signal; the render loop stops.
+    sa.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+// 130 for SIGINT, 143 for SIGTERM: what a shell reports for a program those signals ended.
+int interruptedExitCode() {
+    return 128 + g_stopSignal.load();
+}
+
+// CLI11's PositiveNumber answers 0 with "not in range 0.000000 to 1797...": say what is wanted.
+CLI::Validator atLeastOne() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            int v = 0;
+            const char* end = text.data() + text.size();
+            auto [next, ec] = std::from_chars(text.data(), end, v);
+            if (ec == std::errc() && next == end && v >= 1)
+                return {};
+            return "expected a whole number of at least 1, got \"" + text + "\"";
+        },
+        "POSITIVE");
+}
+
+// An empty name (an unset shell variable) would otherwise mean the default without a word.
+CLI::Validator notEmpty() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            return text.empty() ? "expected a name, got an empty text" : std::string();
+        },
+        "");
+}
 
 // "A:B" or "A:B:STEP".
 bool parseFrames(const std::string& s, int& a, int& b, int& step) {
@@ -91,11 +169,14 @@ public:
     void start(const std::string& label) {
         label_ = label;
         t0_ = std::chrono::steady_clock::now();
-        lastPct_ = -1;
+        lastPct_ = kNone;
+        lastDone_ = -1;
     }
     void update(int done, int total) {
-        if (quiet_ || total <= 0)
+        // The renderer reports the last count twice (from its loop and at the end).
+        if (quiet_ || total <= 0 || done == lastDone_)
             return;
+        lastDone_ = done;
         int pct = static_cast<int>(100LL * done / total);
         double el = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0_).count();
         double rem = done > 0 ? el * (total - done) / done : 0.0;
@@ -122,7 +203,11 @@ private:
     bool quiet_, tty_;
     std::string label_;
     std::chrono::steady_clock::time_point t0_;
-    int lastPct_ = -1;
+    // Below every quarter, so that the 0% line is printed: it tells that the frame compile is
+    // over and the buckets have started.
+    static constexpr int kNone = -100;
+    int lastPct_ = kNone;
+    int lastDone_ = -1;
 };
 
 long peakMemoryKiB() {
@@ -131,7 +216,12 @@ long peakMemoryKiB() {
     return ru.ru_maxrss;
 }
 
-int runRender(const RenderArgs& a) {
+// What the program is doing, for the message when memory runs out outside the renderer.
+struct Phase {
+    std::string what = "starting";
+};
+
+int renderScenes(const RenderArgs& a, Phase& phase) {
     // Usage checks first: nothing is loaded for a line that cannot work.
     int fa = 0, fb = 0, fs = 1;
     if (!a.frames.empty() && !parseFrames(a.frames, fa, fb, fs)) {
@@ -157,8 +247,19 @@ int runRender(const RenderArgs& a) {
         std::filesystem::path dir = std::filesystem::path(output).parent_path();
         std::error_code ec;
         if (!dir.empty() && !std::filesystem::is_directory(dir, ec))
-            throw InputError(output + ": cannot write the image: the folder \"" + dir.string() +
-                             "\" does not exist");
+            throw InputError(
+                output + ": cannot write the image: the folder \"" + dir.string() +
+                (std::filesystem::exists(dir, ec) ? "\" is not a folder" : "\" does not exist"));
+        // Find out now, not after a render of hours, that the folder takes no new file (the
+        // image is written through a temporary file beside it).
+        std::string shown = dir.empty() ? "." : dir.string();
+        std::string probe = shown + "/.velquin-probe-XXXXXX";
+        int fd = ::mkstemp(probe.data());
+        if (fd < 0)
+            throw InputError(output + ": cannot write the image in the folder \"" + shown +
+                             "\": " + std::strerror(errno));
+        ::close(fd);
+        ::unlink(probe.c_str());
     }
 
     // Plug-ins before the scene: the scene's objects come from them and must go first.
@@ -166,6 +267,10 @@ int runRender(const RenderArgs& a) {
 #ifdef VELQUIN_LIB_VERSION
     SetHostSDKVersion(VELQUIN_LIB_VERSION);
 #endif
+    g_quiet.store(a.quiet);
+    installStopHandlers();
+    Renderer::allocationFailures(); // counts from here on, the loading's failures included
+    phase.what = "loading the plug-ins";
     PluginHost plugins;
     std::string pluginDir = a.plugins.empty() ? defaultPluginFolder() : a.plugins;
     try {
@@ -175,7 +280,14 @@ int runRender(const RenderArgs& a) {
             std::string(e.what()) +
             (a.plugins.empty() ? "\n(use --plugins DIR to name the plug-in folder)" : ""));
     }
+    // A module that was refused beside others that loaded may be the one the scene needs.
+    if (!a.quiet)
+        for (const std::string& r : plugins.refusals())
+            std::fprintf(stderr, "velquin render: warning: plug-in module skipped: %s\n",
+                         r.c_str());
 
+    phase.what =
+        "loading the scene " + (a.scene.empty() ? std::string("<default scene>") : a.scene);
     std::unique_ptr<RenderScene> scene;
     try {
         scene = a.scene.empty() ? loadScene(defaultSceneText(), "<default scene>", "")
@@ -206,6 +318,12 @@ int runRender(const RenderArgs& a) {
         s.frameRange = true;
     }
 
+    if (!s.frameRange) {
+        std::error_code ec;
+        if (std::filesystem::is_directory(output, ec))
+            throw InputError(output + ": cannot write the image: it is a folder");
+    }
+
     RenderOptions opt;
     opt.threads = a.threads > 0
                       ? a.threads
@@ -218,19 +336,58 @@ int runRender(const RenderArgs& a) {
         opt.region = region;
     }
 
+    opt.stop = &g_stop;
+
+    if (g_stop.load()) {
+        std::fprintf(stderr, "velquin render: interrupted before rendering: nothing written\n");
+        return interruptedExitCode();
+    }
+    phase.what = "starting the render";
     Renderer renderer(*scene, opt);
     Progress progress(a.quiet);
     renderer.begin(s.frameStart);
+    int written = 0;
     for (int f = s.frameStart; f <= s.frameEnd; f += s.frameStep) {
         std::string out = s.frameRange ? frameName(output, f) : output;
+        if (g_stop.load()) {
+            // Between frames: the frames written stay, the rest are not started.
+            std::fprintf(stderr,
+                         "velquin render: interrupted: %s not rendered; %d frame%s written\n",
+                         out.c_str(), written, written == 1 ? "" : "s");
+            return interruptedExitCode();
+        }
         progress.start(s.frameRange ? "frame " + std::to_string(f) : "rendering");
         FrameStats st;
+        phase.what = "rendering frame " + std::to_string(f);
         Image img = renderer.renderFrame(f, st, [&](int d, int t) { progress.update(d, t); });
+        phase.what = "writing " + out;
+        if (st.interrupted) {
+            std::string before = s.frameRange ? "; " + std::to_string(written) + " earlier frame" +
+                                                    (written == 1 ? "" : "s") + " written"
+                                              : "";
+            if (!a.writePartial) {
+                std::fprintf(stderr, "velquin render: interrupted: %s not written%s\n", out.c_str(),
+                             before.c_str());
+                return interruptedExitCode();
+            }
+            try {
+                writeImage(img, out);
+            } catch (const ImageError& e) {
+                std::fprintf(stderr, "velquin render: interrupted, and %s\n", e.what());
+                return interruptedExitCode();
+            }
+            std::fprintf(stderr,
+                         "velquin render: interrupted: wrote the partial image %s (%d of %d "
+                         "buckets complete; pixels not rendered are transparent black)%s\n",
+                         out.c_str(), st.bucketsDone, st.bucketsTotal, before.c_str());
+            return interruptedExitCode();
+        }
         try {
             writeImage(img, out);
         } catch (const ImageError& e) {
             throw InputError(e.what());
         }
+        ++written;
         if (!a.quiet)
             std::fprintf(stderr, "wrote %s (%dx%d, %d spp%s)\n", out.c_str(), s.width, s.height,
                          s.spp, a.scene.empty() ? ", default scene" : "");
@@ -245,6 +402,10 @@ int runRender(const RenderArgs& a) {
                             st.geometryItems);
             else
                 std::printf("  geometry items:      not reported by the render instances\n");
+            if (st.droppedNonFinite > 0 || st.droppedNonPositiveSize > 0)
+                std::printf("  left out:            %lld with a value not finite or beyond 2^64, "
+                            "%lld with a size not above 0\n",
+                            st.droppedNonFinite, st.droppedNonPositiveSize);
             std::printf("  triangle meshes:     %d (%lld triangles)\n", st.triangleMeshes,
                         st.triangles);
             std::printf("  frame compile:       %.3f s (hierarchies built inside the instances)\n",
@@ -255,12 +416,45 @@ int runRender(const RenderArgs& a) {
             std::printf("  camera rays:         %lld\n", st.cameraRays);
             std::printf("  total rays:          %lld\n", st.totalRays);
             std::printf("  rays per second:     %.0f\n", rps);
+            if (st.traceCounted && st.cameraRays > 0) {
+                // Every ray's marches (shadow and secondary rays too), per camera ray.
+                const double perRay = 1.0 / static_cast<double>(st.cameraRays);
+                std::printf("  per camera ray:      %.1f march samples, %.1f distance tests, "
+                            "%.1f kernel evaluations\n",
+                            st.marchSamples * perRay, st.distanceTests * perRay,
+                            st.kernelEvaluations * perRay);
+                if (st.distanceTests > 0)
+                    std::printf("  tests that count:    %.3f (kernel evaluations per distance "
+                                "test)\n",
+                                static_cast<double>(st.kernelEvaluations) /
+                                    static_cast<double>(st.distanceTests));
+            }
             std::printf("  peak memory:         %.1f MiB\n", peakMemoryKiB() / 1024.0);
             std::fflush(stdout);
         }
     }
     renderer.end();
+    if (g_stop.load()) {
+        // The signal came after the last bucket: every image is complete and written.
+        std::fprintf(stderr, "velquin render: interrupted after the last frame was written\n");
+        return interruptedExitCode();
+    }
     return kExitSuccess;
+}
+
+// Running out of memory is reported as an internal failure (exit 3): the input is not wrong, the
+// machine is too small for it. The message is printed here, after renderScenes has returned
+// and freed what it held, so that printing it needs no memory of note.
+int runRender(const RenderArgs& a) {
+    Phase phase;
+    try {
+        return renderScenes(a, phase);
+    } catch (const OutOfMemory& e) {
+        std::fprintf(stderr, "velquin render: %s\n", e.what());
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "velquin render: out of memory while %s\n", phase.what.c_str());
+    }
+    return kExitInternalFailure;
 }
 
 } // namespace
@@ -272,12 +466,13 @@ void addRenderCommand(CLI::App& app) {
     sub->add_option("SCENE", a->scene, "Scene file (JSON); without it the default scene");
     sub->add_option("-o,--output", a->output,
                     "Output image, .png or .exr (default velquin.png); with --frames, "
-                    "name.####.ext per frame");
-    sub->add_option("--width", a->width, "Image width in pixels")->check(CLI::PositiveNumber);
-    sub->add_option("--height", a->height, "Image height in pixels")->check(CLI::PositiveNumber);
-    sub->add_option("--spp", a->spp, "Samples per pixel")->check(CLI::PositiveNumber);
+                    "name.####.ext per frame")
+        ->check(notEmpty());
+    sub->add_option("--width", a->width, "Image width in pixels")->check(atLeastOne());
+    sub->add_option("--height", a->height, "Image height in pixels")->check(atLeastOne());
+    sub->add_option("--spp", a->spp, "Samples per pixel")->check(atLeastOne());
     sub->add_option("--threads", a->threads, "Render threads (default: all cores)")
-        ->check(CLI::PositiveNumber);
+        ->check(atLeastOne());
     auto* fr = sub->add_option("--frame", a->frame, "Frame to render");
     auto* frs = sub->add_option("--frames", a->frames, "Frames A:B[:STEP]");
     fr->excludes(frs);
@@ -286,9 +481,15 @@ void addRenderCommand(CLI::App& app) {
     sub->add_option("--motion-blur", a->motionBlur, "Motion blur on or off (default: the scene's)")
         ->check(CLI::IsMember({"on", "off"}));
     sub->add_option("--plugins", a->plugins,
-                    "Folder of plug-in modules (default: plugins beside the program)");
+                    "Folder of plug-in modules (default: plugins beside the program)")
+        ->check(notEmpty());
     sub->add_flag("--stats", a->stats, "Print statistics of each frame");
     sub->add_flag("--quiet", a->quiet, "No progress or messages on standard error");
+    sub->add_flag("--write-partial", a->writePartial,
+                  "When interrupted (Ctrl-C, SIGTERM), write what has been rendered so far; "
+                  "pixels not rendered are transparent black (alpha 0) in PNG and EXR. Without "
+                  "it an interrupted image is not written. Exit code 130 (SIGINT) or 143 "
+                  "(SIGTERM) either way");
     setCommandAction(sub, [a, fr] {
         a->frameGiven = fr->count() > 0;
         return runRender(*a);

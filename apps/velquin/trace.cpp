@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -28,6 +29,11 @@ std::string readInput(const std::string& file, const std::string& shownName) {
             throw InputError(shownName + ": cannot read standard input");
         return std::move(text).str();
     }
+    // A folder opens as a stream but fails on the first read with an exception of the stream
+    // library, which would pass for an internal failure.
+    std::error_code ec;
+    if (std::filesystem::is_directory(file, ec))
+        throw InputError(shownName + ": cannot read: it is a folder, not a file");
     std::ifstream in(file, std::ios::binary);
     if (!in)
         throw InputError(shownName + ": cannot open: " + std::strerror(errno));

@@ -33,6 +33,17 @@ fs::path scratchDir() {
     return d;
 }
 
+// The scratch folder goes when the program ends, whatever the tests left in it.
+class ScratchCleanup : public ::testing::Environment {
+public:
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(fs::temp_directory_path() / ("velquin_e2e_" + std::to_string(::getpid())),
+                       ec);
+    }
+};
+const auto* const g_cleanup = ::testing::AddGlobalTestEnvironment(new ScratchCleanup);
+
 RunResult run(const std::string& args) {
     fs::path errFile = scratchDir() / "stderr.txt";
     std::string cmd = std::string("'") + VELQUIN_PROGRAM + "' render " + args + " --plugins '" +
