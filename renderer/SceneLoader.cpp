@@ -341,10 +341,6 @@ private:
         return animated<float>(
             j, path, [this](const json& v, const std::string& p) { return numberF(v, p); });
     }
-    AnimValue<int> animInt(const json& j, const std::string& path) {
-        return animated<int>(j, path,
-                             [this](const json& v, const std::string& p) { return integer(v, p); });
-    }
     // Segments of a procedural mesh. The mesh's vertex and face counts are ints: past about
     // 46000 segments they overflow; 10000 segments already make a plane of 10^8 vertices.
     AnimValue<int> animSegments(const json& j, const std::string& path) {
