@@ -131,33 +131,4 @@ void* IntervalCollector::allocate(std::size_t bytes, std::size_t align) {
     return chunks_.back().bytes.get();
 }
 
-namespace {
-
-struct CollectorPool {
-    std::vector<std::unique_ptr<IntervalCollector>> collectors;
-    std::size_t inUse = 0;
-};
-
-CollectorPool& threadPool() {
-    thread_local CollectorPool pool;
-    return pool;
-}
-
-} // namespace
-
-CollectorLease::CollectorLease() {
-    CollectorPool& pool = threadPool();
-    if (pool.inUse == pool.collectors.size()) {
-        pool.collectors.push_back(std::make_unique<IntervalCollector>());
-        pool.collectors.back()->reserve(32);
-    }
-    collector_ = pool.collectors[pool.inUse++].get();
-    collector_->clear();
-}
-
-CollectorLease::~CollectorLease() {
-    collector_->clear();
-    --threadPool().inUse;
-}
-
 } // namespace velquin

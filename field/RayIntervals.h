@@ -142,21 +142,46 @@ private:
     std::size_t used_ = 0;    // bytes used in it
 };
 
-// The calling thread's collector for one ray, cleared, reused ray after ray so that tracing
-// touches the heap only while a thread's storage is still growing. Leases nest: a texture or a
-// shader evaluated during a march may trace again on the same thread and gets a collector of its
-// own.
-class CollectorLease {
+// The calling thread's T for one ray, reused ray after ray, so that tracing touches the heap only
+// while a thread's storage is still growing. Leases nest: a texture or a shader evaluated during
+// a march may trace again on the same thread and gets a T of its own.
+template <class T> class ThreadLease {
 public:
-    CollectorLease();
-    ~CollectorLease();
-    CollectorLease(const CollectorLease&) = delete;
-    CollectorLease& operator=(const CollectorLease&) = delete;
+    ThreadLease() {
+        Pool& p = pool();
+        if (p.inUse == p.items.size()) {
+            p.items.push_back(std::make_unique<T>());
+        }
+        item_ = p.items[p.inUse++].get();
+    }
+    ~ThreadLease() { --pool().inUse; }
+    ThreadLease(const ThreadLease&) = delete;
+    ThreadLease& operator=(const ThreadLease&) = delete;
 
-    IntervalCollector& collector() { return *collector_; }
+    T& get() { return *item_; }
 
 private:
-    IntervalCollector* collector_;
+    struct Pool {
+        std::vector<std::unique_ptr<T>> items;
+        std::size_t inUse = 0;
+    };
+    static Pool& pool() {
+        thread_local Pool p;
+        return p;
+    }
+    T* item_;
+};
+
+// The calling thread's collector for one ray, cleared when leased and when returned.
+class CollectorLease {
+public:
+    CollectorLease() { lease_.get().clear(); }
+    ~CollectorLease() { lease_.get().clear(); }
+
+    IntervalCollector& collector() { return lease_.get(); }
+
+private:
+    ThreadLease<IntervalCollector> lease_;
 };
 
 // The slab test shared by both hierarchies, in double: the box faces b0 (min) and b1 (max) are

@@ -50,35 +50,6 @@ private:
     TraceCounters* counters_ = nullptr;
 };
 
-// The calling thread's heap for one march's feeder, reused ray after ray; leases nest like the
-// collectors'.
-class HeapLease {
-public:
-    HeapLease() {
-        Pool& pool = threadPool();
-        if (pool.inUse == pool.heaps.size()) {
-            pool.heaps.push_back(std::make_unique<std::vector<FlatHierarchy::Feeder::Entry>>());
-        }
-        heap_ = pool.heaps[pool.inUse++].get();
-    }
-    ~HeapLease() { --threadPool().inUse; }
-    HeapLease(const HeapLease&) = delete;
-    HeapLease& operator=(const HeapLease&) = delete;
-
-    std::vector<FlatHierarchy::Feeder::Entry>& entries() { return *heap_; }
-
-private:
-    struct Pool {
-        std::vector<std::unique_ptr<std::vector<FlatHierarchy::Feeder::Entry>>> heaps;
-        std::size_t inUse = 0;
-    };
-    static Pool& threadPool() {
-        thread_local Pool pool;
-        return pool;
-    }
-    std::vector<FlatHierarchy::Feeder::Entry>* heap_;
-};
-
 // The summed field of one point, for the marches over the laid-out leaves.
 struct PackedSum {
     double sum = 0.0;
@@ -246,8 +217,8 @@ bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray,
     CollectorLease lease;
     IntervalCollector& list = lease.collector();
     const TraversalRay traversal(ray.origin, ray.direction, 0.0, static_cast<double>(1e18f));
-    HeapLease heap;
-    FlatHierarchy::Feeder feeder(flat, traversal, heap.entries());
+    ThreadLease<std::vector<FlatHierarchy::Feeder::Entry>> heap;
+    FlatHierarchy::Feeder feeder(flat, traversal, heap.get());
     list.feeder = &feeder;
     if (list.exhausted()) {
         return false;
