@@ -133,8 +133,10 @@ struct Renderer::Impl {
     std::vector<InstanceRec> instances;
     bool begun = false;
 
-    struct ThreadData {
+    // A cache line each: the counters change on every ray.
+    struct alignas(64) ThreadData {
         std::vector<std::unique_ptr<VR::VRayContext>> ctx; // one per slot (ray depth)
+        VR::RayTagBlock tags;
         long long rays = 0;
         long long cameraRays = 0;
     };
@@ -169,7 +171,7 @@ struct Renderer::Impl {
         VR::VRayContext& rc = *td.ctx[static_cast<std::size_t>(slot)];
         double o[3] = {from.x, from.y, from.z};
         float d[3] = {dir.x, dir.y, dir.z};
-        rc.beginRay(o, d, 0.0, tmax, time, core.newRayTag());
+        rc.beginRay(o, d, 0.0, tmax, time, td.tags.next(core));
         ++td.rays;
         return server.occluded(rc);
     }
@@ -228,7 +230,7 @@ struct Renderer::Impl {
         VR::VRayContext& rc = *td.ctx[static_cast<std::size_t>(slot)];
         double o[3] = {org.x, org.y, org.z};
         float d[3] = {dir.x, dir.y, dir.z};
-        rc.beginRay(o, d, 0.0, 1e18, time, core.newRayTag());
+        rc.beginRay(o, d, 0.0, 1e18, time, td.tags.next(core));
         ++td.rays;
         TraceHit h = server.trace(rc);
         if (!h.hit)

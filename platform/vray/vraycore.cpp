@@ -7,8 +7,11 @@
 namespace VR {
 
 int VRayCore::newRayTag() {
-    std::uint32_t c = tagCounter_.fetch_add(1, std::memory_order_relaxed);
-    return static_cast<int>(c % 0x7fffffffu) + 1;
+    return rayTagOf(tagCounter_.fetch_add(1, std::memory_order_relaxed));
+}
+
+std::uint64_t VRayCore::reserveRayNumbers(std::uint32_t n) {
+    return tagCounter_.fetch_add(n, std::memory_order_relaxed);
 }
 
 void VRayCore::shadeWithMaterial(VRayContext& rc, VRenderInstance& instance, int flags) {

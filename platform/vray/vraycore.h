@@ -47,6 +47,11 @@ public:
     // never 0. Safe from any thread.
     int newRayTag();
 
+    // Reserves n consecutive ray numbers and returns the first; rayTagOf makes each a tag as
+    // newRayTag would. Safe from any thread.
+    std::uint64_t reserveRayNumbers(std::uint32_t n);
+    static int rayTagOf(std::uint64_t number) { return static_cast<int>(number % 0x7fffffffu) + 1; }
+
     // Shades the hit in rc with the material of the instance's node (VRenderInstance::fullShade).
     // The core itself knows no materials: it lights the surface colour (the metaball colour when
     // the hit carries one, else mid grey) by a light at the eye. A renderer with materials
@@ -54,7 +59,26 @@ public:
     virtual void shadeWithMaterial(VRayContext& rc, VRenderInstance& instance, int flags);
 
 private:
-    std::atomic<std::uint32_t> tagCounter_{0};
+    // 64 bits: a 32-bit count would wrap at 2^32, a multiple of neither 2^31 - 1 nor a tag
+    // cycle, and hand out a tag used two rays before.
+    std::atomic<std::uint64_t> tagCounter_{0};
+};
+
+// One thread's supply of ray tags, drawn from the core a block at a time. Render threads that
+// took every tag from the shared counter passed its cache line back and forth on every ray.
+class RayTagBlock {
+public:
+    int next(VRayCore& core) {
+        if (next_ == end_) {
+            next_ = core.reserveRayNumbers(kSize);
+            end_ = next_ + kSize;
+        }
+        return VRayCore::rayTagOf(next_++);
+    }
+
+private:
+    static constexpr std::uint32_t kSize = 4096;
+    std::uint64_t next_ = 0, end_ = 0;
 };
 
 } // namespace VR

@@ -418,4 +418,40 @@ TEST(VRayContextTest, ShadeContextAndTags) {
     EXPECT_EQ(tags.size(), 1000u);
 }
 
+// Threads drawing tags a block at a time still get tags no other thread holds, and the blocks
+// follow on from the single tags drawn before them.
+TEST(VRayCoreTest, RayTagBlocksAreDistinctAcrossThreads) {
+    VR::VRayCore core;
+    int first = core.newRayTag();
+    constexpr int kThreads = 4, kPerThread = 10000;
+    std::vector<std::vector<int>> got(kThreads);
+    std::vector<std::thread> pool;
+    for (int t = 0; t < kThreads; ++t)
+        pool.emplace_back([&core, &got, t] {
+            VR::RayTagBlock block;
+            for (int i = 0; i < kPerThread; ++i)
+                got[static_cast<std::size_t>(t)].push_back(block.next(core));
+        });
+    for (auto& th : pool)
+        th.join();
+    std::set<int> all{first};
+    for (const auto& g : got) {
+        for (std::size_t i = 1; i < g.size(); ++i)
+            ASSERT_GT(g[i], g[i - 1]); // one thread's tags only grow, far below the wrap
+        all.insert(g.begin(), g.end());
+    }
+    EXPECT_EQ(all.size(), 1u + kThreads * kPerThread);
+    EXPECT_EQ(all.count(0), 0u);
+}
+
+// Numbers wrap onto tags 1 .. 2^31 - 1 in turn; a 32-bit count used to jump back to an early tag
+// at 2^32.
+TEST(VRayCoreTest, RayTagNumbersCycleWithoutZero) {
+    EXPECT_EQ(VR::VRayCore::rayTagOf(0), 1);
+    EXPECT_EQ(VR::VRayCore::rayTagOf(0x7ffffffeu), 0x7fffffff);
+    EXPECT_EQ(VR::VRayCore::rayTagOf(0x7fffffffu), 1);
+    EXPECT_EQ(VR::VRayCore::rayTagOf(0xffffffffull), VR::VRayCore::rayTagOf(0xffffffffull - 1) + 1);
+    EXPECT_EQ(VR::VRayCore::rayTagOf(0x100000000ull), VR::VRayCore::rayTagOf(0xffffffffull) + 1);
+}
+
 } // namespace
