@@ -35,6 +35,8 @@ bool imageFormatFor(const std::string& path, ImageFormat& format);
 
 // Linear to sRGB 8-bit, with the value clamped to [0, 1] and rounded to nearest.
 std::uint8_t toSrgb8(float linear);
+// The same by its formula (a pow a call), which toSrgb8 reads from a table; for tests.
+std::uint8_t toSrgb8Direct(float linear);
 
 // Writes the image to `path`. The file is first written beside its destination under a
 // temporary name and renamed into place only when complete, so a failure leaves no partial

@@ -4,7 +4,11 @@
 
 #include <OpenEXR/ImfRgbaFile.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <limits>
 #include <unistd.h>
 
 namespace velquin::renderer {
@@ -26,6 +30,59 @@ TEST(ImageTest, SrgbEncodingClampsAndRounds) {
     EXPECT_EQ(toSrgb8(0.5f), 188); // 1.055 * 0.5^(1/2.4) - 0.055 = 0.7354
     EXPECT_EQ(toSrgb8(0.002f), 7); // linear segment: 12.92 * 0.002 * 255 = 6.59
     EXPECT_EQ(toSrgb8(std::numeric_limits<float>::quiet_NaN()), 0);
+}
+
+// The table must give the formula's byte for every float; all of [0, 1] takes seconds, so every
+// 61st float is checked, with each code's first float and the one just below it.
+TEST(ImageTest, SrgbTableMatchesTheFormula) {
+    const std::uint32_t one = 0x3F800000u;
+    auto asFloat = [](std::uint32_t b) {
+        float f;
+        std::memcpy(&f, &b, sizeof f);
+        return f;
+    };
+    long long mismatches = 0;
+    for (std::uint32_t b = 0; b <= one; b += 61)
+        mismatches += toSrgb8(asFloat(b)) != toSrgb8Direct(asFloat(b));
+    EXPECT_EQ(mismatches, 0);
+    // Each code's least float: bisect on the formula, then both neighbours through the table.
+    for (int k = 1; k <= 255; ++k) {
+        std::uint32_t lo = 0, hi = one;
+        while (lo < hi) {
+            std::uint32_t mid = lo + (hi - lo) / 2;
+            if (toSrgb8Direct(asFloat(mid)) >= k)
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        EXPECT_EQ(toSrgb8(asFloat(lo)), toSrgb8Direct(asFloat(lo))) << "code " << k;
+        EXPECT_EQ(toSrgb8(asFloat(lo - 1)), toSrgb8Direct(asFloat(lo - 1))) << "code " << k;
+        EXPECT_GE(toSrgb8(asFloat(lo)), k);
+        EXPECT_LT(toSrgb8(asFloat(lo - 1)), k);
+    }
+    EXPECT_EQ(toSrgb8(asFloat(one + 1)), 255); // just above 1
+    EXPECT_EQ(toSrgb8(std::numeric_limits<float>::infinity()), 255);
+    EXPECT_EQ(toSrgb8(-std::numeric_limits<float>::infinity()), 0);
+    EXPECT_EQ(toSrgb8(std::numeric_limits<float>::denorm_min()), 0);
+}
+
+// Alpha is a rounded a * 255, halves away from zero; near-halves and halves included.
+TEST(ImageTest, PngAlphaRoundsToNearest) {
+    std::vector<float> alphas = {0.0f, 1.0f, 1.5f, -0.25f, 0.999f};
+    for (int k = 0; k < 255; ++k) {
+        float half = (static_cast<float>(k) + 0.5f) / 255.0f;
+        alphas.push_back(half);
+        alphas.push_back(std::nextafter(half, 0.0f));
+        alphas.push_back(std::nextafter(half, 1.0f));
+    }
+    Image img(static_cast<int>(alphas.size()), 1);
+    for (std::size_t x = 0; x < alphas.size(); ++x)
+        img.pixel(static_cast<int>(x), 0)[3] = alphas[x];
+    std::vector<std::uint8_t> px = toPng8(img);
+    for (std::size_t x = 0; x < alphas.size(); ++x) {
+        float a = std::clamp(alphas[x], 0.0f, 1.0f);
+        EXPECT_EQ(px[x * 4 + 3], std::lround(a * 255.0f)) << alphas[x];
+    }
 }
 
 TEST(ImageTest, FormatFollowsTheExtension) {
