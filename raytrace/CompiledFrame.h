@@ -46,6 +46,8 @@ struct CompiledFrame {
     std::int32_t renderId = 0;
     HitRecordTable** hitTables = nullptr;
     std::int32_t hitTableCount = 0;
+    // Threads the set-up may keep busy: the render's, idle while frames compile.
+    std::int32_t threads = 1;
 };
 
 // The arrays of a motion-blurred frame: per segment, start positions and displacements

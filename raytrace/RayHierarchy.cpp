@@ -2,7 +2,11 @@
 
 #include "field/BuildRule.h"
 
+#include <algorithm>
 #include <cmath>
+#include <exception>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace velquin {
@@ -18,14 +22,13 @@ struct BuildInput {
     float leafLength;
 };
 
-// Box of the listed metaballs, each grown by its radius in single precision. An empty list
-// leaves the box inverted (1e20 / -1e20), which no ray or point can hit.
-void boxOf(const BuildInput& in, const std::vector<std::int32_t>& list, float mn[3], float mx[3]) {
-    for (int a = 0; a < 3; ++a) {
-        mn[a] = 1e20f;
-        mx[a] = -1e20f;
-    }
-    for (std::int32_t k : list) {
+// One box being summed: each metaball grown by its radius in single precision. Nothing added
+// leaves it inverted (1e20 / -1e20), which no ray or point can hit.
+struct BoxSum {
+    float mn[3] = {1e20f, 1e20f, 1e20f};
+    float mx[3] = {-1e20f, -1e20f, -1e20f};
+
+    void add(const BuildInput& in, std::int32_t k) {
         const float r =
             in.perBallRadius != nullptr ? static_cast<float>(in.perBallRadius[k]) : in.radius;
         const float* p = in.positions + 3 * static_cast<std::size_t>(k);
@@ -40,65 +43,145 @@ void boxOf(const BuildInput& in, const std::vector<std::int32_t>& list, float mn
             }
         }
     }
-}
-
-std::unique_ptr<BVHNode> makeLeaf(const BuildInput& in, std::vector<std::int32_t> list) {
-    auto leaf = std::make_unique<Leaf>();
-    boxOf(in, list, leaf->min, leaf->max);
-    leaf->items = std::move(list);
-    return leaf;
-}
-
-// Builds a branch from list (consumed) at depth d.
-std::unique_ptr<BVHNode> makeBranch(const BuildInput& in, std::vector<std::int32_t> list,
-                                    std::int32_t d) {
-    auto branch = std::make_unique<Branch>();
-    boxOf(in, list, branch->min, branch->max);
-
-    float e[3];
-    for (int a = 0; a < 3; ++a) {
-        e[a] = branch->max[a] - branch->min[a];
-    }
-    const int axis = longestAxis(e);
-    const float split = (branch->min[axis] + branch->max[axis]) * 0.5f;
-
-    std::vector<std::int32_t> lower;
-    std::vector<std::int32_t> upper;
-    for (std::int32_t k : list) {
-        if (in.positions[3 * static_cast<std::size_t>(k) + axis] < split) {
-            lower.push_back(k);
-        } else {
-            upper.push_back(k);
+    void copyTo(float outMin[3], float outMax[3]) const {
+        for (int a = 0; a < 3; ++a) {
+            outMin[a] = mn[a];
+            outMax[a] = mx[a];
         }
     }
-    const bool forced = forceSplitIfEmpty(list, lower, upper);
-    list = std::vector<std::int32_t>(); // a branch keeps no list of its own
+};
 
-    const float extent = branch->max[axis] - branch->min[axis];
-    auto child = [&](std::vector<std::int32_t>& side) -> std::unique_ptr<BVHNode> {
-        if (becomesLeaf(in.maxDepth, d, extent, in.leafLength, in.perBallRadius != nullptr,
-                        side.size(), in.leafSize, forced)) {
-            return makeLeaf(in, std::move(side));
+// The tree is built over one array of metaball numbers that each split partitions in place,
+// stably, so that every node's range keeps the order its list had: leaves list their metaballs
+// in increasing number, and the sums over a leaf run in that order. A split sums both sides'
+// boxes as it partitions, in that same order, so every box equals the one summed over its list
+// afresh (a minimum depends on the order only through signed zeros, and the order is the
+// same). Subtrees own disjoint ranges, so the two sides of a split can be built at once.
+class TreeBuilder {
+public:
+    TreeBuilder(const BuildInput& in, std::int32_t* items, std::int32_t* scratch)
+        : in_(in), items_(items), scratch_(scratch) {}
+
+    BoxSum boxOf(std::size_t lo, std::size_t hi) const {
+        BoxSum box;
+        for (std::size_t i = lo; i < hi; ++i) {
+            box.add(in_, items_[i]);
         }
-        return makeBranch(in, std::move(side), d + 1);
-    };
-    branch->leftChild = child(lower);
-    branch->rightChild = child(upper);
-    return branch;
-}
+        return box;
+    }
+
+    // A branch at depth d over items [lo, hi), whose box is given. threads: how many threads
+    // this subtree may keep busy.
+    std::unique_ptr<BVHNode> branch(std::size_t lo, std::size_t hi, const BoxSum& box,
+                                    std::int32_t d, int threads) {
+        auto node = std::make_unique<Branch>();
+        box.copyTo(node->min, node->max);
+
+        float e[3];
+        for (int a = 0; a < 3; ++a) {
+            e[a] = node->max[a] - node->min[a];
+        }
+        const int axis = longestAxis(e);
+        const float split = (node->min[axis] + node->max[axis]) * 0.5f;
+
+        // Lower side packed down in place (it never overtakes the reading), upper side into the
+        // same range of the scratch array, then copied back after it.
+        BoxSum lowerBox, upperBox;
+        std::size_t nl = lo, nu = lo;
+        for (std::size_t i = lo; i < hi; ++i) {
+            const std::int32_t k = items_[i];
+            if (in_.positions[3 * static_cast<std::size_t>(k) + axis] < split) {
+                items_[nl++] = k;
+                lowerBox.add(in_, k);
+            } else {
+                scratch_[nu++] = k;
+                upperBox.add(in_, k);
+            }
+        }
+        std::copy(scratch_ + lo, scratch_ + nu, items_ + nl);
+
+        // One side empty: the order is untouched, and the halves are the first floor(n/2)
+        // and the rest, as forceSplitIfEmpty makes them.
+        std::size_t mid = nl;
+        const bool forced = nl == lo || nl == hi;
+        if (forced) {
+            mid = lo + (hi - lo) / 2;
+            lowerBox = boxOf(lo, mid);
+            upperBox = boxOf(mid, hi);
+        }
+
+        const float extent = node->max[axis] - node->min[axis];
+        auto child = [&, d, forced, extent](std::size_t a, std::size_t b, const BoxSum& childBox,
+                                            int childThreads) -> std::unique_ptr<BVHNode> {
+            if (becomesLeaf(in_.maxDepth, d, extent, in_.leafLength, in_.perBallRadius != nullptr,
+                            b - a, in_.leafSize, forced)) {
+                auto leaf = std::make_unique<Leaf>();
+                childBox.copyTo(leaf->min, leaf->max);
+                leaf->items.assign(items_ + a, items_ + b);
+                return leaf;
+            }
+            return branch(a, b, childBox, d + 1, childThreads);
+        };
+        if (threads >= 2 && hi - lo >= kParallelMinimum) {
+            const int leftThreads = threads / 2;
+            std::unique_ptr<BVHNode> left;
+            std::exception_ptr failure;
+            std::thread worker;
+            try {
+                worker = std::thread([&] {
+                    try {
+                        left = child(lo, mid, lowerBox, leftThreads);
+                    } catch (...) {
+                        failure = std::current_exception();
+                    }
+                });
+            } catch (const std::system_error&) {
+                // No thread to be had: this one builds both sides, below.
+            }
+            if (worker.joinable()) {
+                try {
+                    node->rightChild = child(mid, hi, upperBox, threads - leftThreads);
+                } catch (...) {
+                    worker.join();
+                    throw;
+                }
+                worker.join();
+                if (failure) {
+                    std::rethrow_exception(failure);
+                }
+                node->leftChild = std::move(left);
+                return node;
+            }
+        }
+        node->leftChild = child(lo, mid, lowerBox, 1);
+        node->rightChild = child(mid, hi, upperBox, 1);
+        return node;
+    }
+
+private:
+    // Below this many metaballs a subtree costs less than starting a thread.
+    static constexpr std::size_t kParallelMinimum = 50000;
+
+    const BuildInput& in_;
+    std::int32_t* items_;
+    std::int32_t* scratch_;
+};
 
 } // namespace
 
 void buildTree(std::unique_ptr<BVHNode>& root, const float* positions, const double* perBallRadius,
                std::int32_t count, float radius, std::int32_t maxDepth, std::int32_t leafSize,
-               float leafLength) {
+               float leafLength, int threads) {
     root.reset();
     const BuildInput in{positions, perBallRadius, radius, maxDepth, leafSize, leafLength};
-    std::vector<std::int32_t> list(count > 0 ? static_cast<std::size_t>(count) : 0);
-    for (std::size_t i = 0; i < list.size(); ++i) {
-        list[i] = static_cast<std::int32_t>(i);
+    const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
+    std::vector<std::int32_t> items(n);
+    std::vector<std::int32_t> scratch(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        items[i] = static_cast<std::int32_t>(i);
     }
-    root = makeBranch(in, std::move(list), 1);
+    TreeBuilder builder(in, items.data(), scratch.data());
+    root = builder.branch(0, n, builder.boxOf(0, n), 1, threads);
 }
 
 void Branch::intersect(const TraversalRay& ray, IntervalCollector& collector) const {

@@ -88,8 +88,9 @@ public:
 // any squaring) or is null for the global radius. The root is always a Branch at depth 1, even
 // for count 0 or 1. maxDepth = "depth", leafSize = "leafSize", leafLength = "leafLength" x
 // radius. Recursion is at most maxDepth deep (a branch below depth maxDepth is never made).
+// threads: how many threads the build may keep busy; the tree is the same for any number.
 void buildTree(std::unique_ptr<BVHNode>& root, const float* positions, const double* perBallRadius,
                std::int32_t count, float radius, std::int32_t maxDepth, std::int32_t leafSize,
-               float leafLength);
+               float leafLength, int threads = 1);
 
 } // namespace velquin

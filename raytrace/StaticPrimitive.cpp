@@ -141,7 +141,8 @@ bool VelquinMetaballPrimitiveStatic::setup(CompiledFrame& frame) {
     }
 
     const BuildSettings b = buildSettings(frame.params);
-    buildTree(rayTree, positions, radii, count, b.radius, b.depth, b.leafSize, b.leafLength);
+    buildTree(rayTree, positions, radii, count, b.radius, b.depth, b.leafSize, b.leafLength,
+              frame.threads);
 
     if (radii != nullptr && count >= 1) {
         if (!useAverage) {

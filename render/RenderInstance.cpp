@@ -470,6 +470,7 @@ void VelquinMetaballInstanceOf<Box, Primitive>::compile(TimeValue t, VR::VRayCor
         frame.renderId = id;
         frame.hitTables = hitTables;
         frame.hitTableCount = hitTableCount;
+        frame.threads = vray != nullptr ? std::max(1, vray->getSequenceData().numThreads) : 1;
         primitive.setup(frame);
     } else {
         CompiledMovingFrame frame;

@@ -152,11 +152,11 @@ public:
         }
         return true;
     }
-    // Exactly n bytes, or false at the end of the input.
-    bool read(char* dst, std::size_t n) {
+    // Up to n bytes; fewer only at the end of the input. Answers how many.
+    std::size_t read(char* dst, std::size_t n) {
         in_.read(dst, static_cast<std::streamsize>(n));
         consumed_ += in_.gcount();
-        return static_cast<std::size_t>(in_.gcount()) == n;
+        return static_cast<std::size_t>(in_.gcount());
     }
     // Bytes not yet read, or -1 when the size is not known.
     long long remaining() const { return total_ < 0 ? -1 : std::max(0LL, total_ - consumed_); }
@@ -353,13 +353,26 @@ PointSet parseSource(PlySource& src, const std::string& name) {
     } else {
         out.points.reserve(static_cast<std::size_t>(std::min(ve.count, 65536LL)));
     }
-    std::vector<char> record(recSize);
+    // Binary records are read a block at a time: one stream read per record cost more than
+    // decoding it.
+    const std::size_t perBlock = std::max<std::size_t>(1, (std::size_t{1} << 18) / recSize);
+    std::vector<char> block(binary ? perBlock * recSize : 0);
+    std::size_t inBlock = 0, used = 0;
     for (long long k = 0; k < ve.count; ++k) {
         if (binary) {
-            if (!src.read(record.data(), recSize))
-                throw BadInput(name + ": the file ends inside vertex " + std::to_string(k) +
-                               " of " + std::to_string(ve.count));
-            const char* p = record.data();
+            if (used == inBlock) {
+                const auto want = static_cast<std::size_t>(
+                    std::min<long long>(ve.count - k, static_cast<long long>(perBlock)));
+                const std::size_t got = src.read(block.data(), want * recSize);
+                if (got < want * recSize)
+                    throw BadInput(name + ": the file ends inside vertex " +
+                                   std::to_string(k + static_cast<long long>(got / recSize)) +
+                                   " of " + std::to_string(ve.count));
+                inBlock = want;
+                used = 0;
+            }
+            const char* p = block.data() + used * recSize;
+            ++used;
             for (std::size_t i = 0; i < np; ++i) {
                 v[i] = readBinary(p, ve.props[i].type);
                 p += typeSize(ve.props[i].type);

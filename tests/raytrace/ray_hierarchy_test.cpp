@@ -1,11 +1,18 @@
 #include "raytrace/RayHierarchy.h"
 
+#include "field/BuildRule.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace velquin {
@@ -197,6 +204,108 @@ TEST(RayHierarchyBuild, DepthOneGivesTwoLeaves) {
     EXPECT_EQ(root->left()->count() + root->right()->count(), 100);
     buildTree(root, pos.data(), nullptr, 100, 1.0f, 4, 1, 0.0f);
     EXPECT_EQ(depthOf(root.get()), 5); // branches at depths 1..4, then leaves
+}
+
+// The build rule written plainly, one list per node, as a yardstick for the in-place build.
+struct PlainNode {
+    float mn[3], mx[3];
+    Indices items;
+    std::unique_ptr<PlainNode> left, right;
+};
+
+std::unique_ptr<PlainNode> plainBuild(const float* pos, const double* radii, float radius,
+                                      int maxDepth, int leafSize, float leafLength, Indices list,
+                                      int d, bool leaf) {
+    auto n = std::make_unique<PlainNode>();
+    for (int a = 0; a < 3; ++a) {
+        n->mn[a] = 1e20f;
+        n->mx[a] = -1e20f;
+    }
+    for (std::int32_t k : list) {
+        const float r = radii != nullptr ? static_cast<float>(radii[k]) : radius;
+        for (int a = 0; a < 3; ++a) {
+            if (pos[3 * k + a] - r < n->mn[a]) {
+                n->mn[a] = pos[3 * k + a] - r;
+            }
+            if (pos[3 * k + a] + r > n->mx[a]) {
+                n->mx[a] = pos[3 * k + a] + r;
+            }
+        }
+    }
+    if (leaf) {
+        n->items = std::move(list);
+        return n;
+    }
+    float e[3] = {n->mx[0] - n->mn[0], n->mx[1] - n->mn[1], n->mx[2] - n->mn[2]};
+    const int axis = longestAxis(e);
+    const float split = (n->mn[axis] + n->mx[axis]) * 0.5f;
+    Indices lower, upper;
+    for (std::int32_t k : list) {
+        (pos[3 * k + axis] < split ? lower : upper).push_back(k);
+    }
+    const bool forced = forceSplitIfEmpty(list, lower, upper);
+    const float extent = n->mx[axis] - n->mn[axis];
+    for (Indices* side : {&lower, &upper}) {
+        const bool l = becomesLeaf(maxDepth, d, extent, leafLength, radii != nullptr, side->size(),
+                                   leafSize, forced);
+        (side == &lower ? n->left : n->right) = plainBuild(pos, radii, radius, maxDepth, leafSize,
+                                                           leafLength, std::move(*side), d + 1, l);
+    }
+    return n;
+}
+
+void expectSameTree(const PlainNode& want, const BVHNode& got, const std::string& path) {
+    for (int a = 0; a < 3; ++a) {
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(got.min[a]),
+                  std::bit_cast<std::uint32_t>(want.mn[a]))
+            << path;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(got.max[a]),
+                  std::bit_cast<std::uint32_t>(want.mx[a]))
+            << path;
+    }
+    ASSERT_EQ(got.isBranch(), want.left != nullptr) << path;
+    if (!got.isBranch()) {
+        ASSERT_EQ(itemsOf(&got), want.items) << path;
+        return;
+    }
+    expectSameTree(*want.left, *got.left(), path + "L");
+    expectSameTree(*want.right, *got.right(), path + "R");
+}
+
+// The in-place build, on one thread or several, makes exactly the tree of the plain rule: same
+// boxes to the bit, same leaves in the same order. The cloud is big enough for the parallel
+// build to split, has duplicated centres (forced splits), signed zeros and per-ball radii.
+TEST(RayHierarchyBuild, InPlaceAndParallelBuildsMakeThePlainTree) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(-400.0f, 400.0f);
+    const int n = 120000;
+    std::vector<float> pos(3 * static_cast<std::size_t>(n));
+    for (float& v : pos) {
+        v = u(rng);
+    }
+    for (int i = 0; i < 3000; ++i) { // a pile of identical centres, and zeros of both signs
+        pos[3 * static_cast<std::size_t>(i)] = 5.0f;
+        pos[3 * static_cast<std::size_t>(i) + 1] = i % 2 == 0 ? 0.0f : -0.0f;
+        pos[3 * static_cast<std::size_t>(i) + 2] = 7.0f;
+    }
+    std::vector<double> radii(static_cast<std::size_t>(n));
+    for (double& r : radii) {
+        r = 1.0 + u(rng) / 400.0;
+    }
+    Indices all(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        all[static_cast<std::size_t>(i)] = i;
+    }
+    for (const double* perBall :
+         {static_cast<const double*>(nullptr), std::as_const(radii).data()}) {
+        auto want = plainBuild(pos.data(), perBall, 2.0f, 15, 3, 8.0f, all, 1, false);
+        for (int threads : {1, 2, 3, 4}) {
+            std::unique_ptr<BVHNode> root;
+            buildTree(root, pos.data(), perBall, n, 2.0f, 15, 3, 8.0f, threads);
+            SCOPED_TRACE("threads " + std::to_string(threads) + (perBall ? ", radii" : ""));
+            expectSameTree(*want, *root, "root");
+        }
+    }
 }
 
 TEST(RayHierarchyBuild, EmptyAndSingleInputs) {
