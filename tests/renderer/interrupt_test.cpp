@@ -159,38 +159,5 @@ TEST(Interrupt, SecondSignalStopsAtOnceWithoutAPartialImage) {
     EXPECT_EQ(namesIn(d), std::vector<std::string>{"s.json"});
 }
 
-// The program starts itself again once, with glibc backing large blocks by huge pages, and keeps
-// the tunables it was given; one that already speaks of huge pages is the user's choice.
-TEST(Restart, AsksForHugePagesAndKeepsTheUsersTunables) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizers' allocators ignore glibc's tunables; no restart is made";
-#else
-    fs::path d = freshDir("restart");
-    writeScene(d);
-    auto tunablesOf = [&](const char* given) {
-        if (given != nullptr)
-            ::setenv("GLIBC_TUNABLES", given, 1);
-        else
-            ::unsetenv("GLIBC_TUNABLES");
-        RenderProcess p(slowFrame(d, "r.png"));
-        ::unsetenv("GLIBC_TUNABLES");
-        EXPECT_TRUE(p.waitFor("rendering: 0%")) << p.err();
-        std::string value = "(none)";
-        for (const std::string& e : p.environment())
-            if (e.rfind("GLIBC_TUNABLES=", 0) == 0)
-                value = e.substr(15);
-        p.signal(SIGINT);
-        expectExitCode(p.finish(), 130, p.err());
-        return value;
-    };
-    EXPECT_EQ(tunablesOf(nullptr), "glibc.malloc.hugetlb=1");
-    // glibc shortens a list of several in the environment it was started with once it has read
-    // it, so only the user's part can be seen to stay.
-    EXPECT_EQ(tunablesOf("glibc.malloc.arena_max=2").rfind("glibc.malloc.arena_max=2", 0), 0u);
-    EXPECT_EQ(tunablesOf("glibc.malloc.hugetlb=0"), "glibc.malloc.hugetlb=0");
-    EXPECT_EQ(namesIn(d), std::vector<std::string>{"s.json"});
-#endif
-}
-
 } // namespace
 } // namespace velquin::renderer

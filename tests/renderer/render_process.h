@@ -14,7 +14,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -104,16 +103,6 @@ public:
     }
 
     void signal(int sig) { ::kill(pid_, sig); }
-
-    // The child's environment as it is now (after any exec of its own), one entry an element.
-    std::vector<std::string> environment() const {
-        std::ifstream in("/proc/" + std::to_string(pid_) + "/environ", std::ios::binary);
-        std::vector<std::string> out;
-        std::string entry;
-        while (std::getline(in, entry, '\0'))
-            out.push_back(entry);
-        return out;
-    }
 
     // Reads standard error to its end and reaps the child: its wait status, or -1 when
     // `seconds` passed first (the child is then killed).
