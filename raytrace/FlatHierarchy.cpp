@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace velquin {
@@ -37,6 +39,9 @@ void countNodes(const BVHNode& node, Counts& c) {
     }
 }
 
+// Below this many metaballs a subtree costs less than starting a thread.
+constexpr std::int64_t kParallelMinimum = 50000;
+
 } // namespace
 
 void FlatHierarchy::clear() {
@@ -48,7 +53,7 @@ void FlatHierarchy::clear() {
 }
 
 bool FlatHierarchy::build(const BVHNode& root, const float* positions, const double* radiiSq,
-                          double uniformRadiusSq) {
+                          double uniformRadiusSq, int threads) {
     clear();
     Counts c;
     countNodes(root, c);
@@ -66,12 +71,16 @@ bool FlatHierarchy::build(const BVHNode& root, const float* positions, const dou
     uniformRadiusSq_ = uniformRadiusSq;
     uniformReach_ = reachOf(uniformRadiusSq);
 
-    // Depth first, left before right: the order in which the tree's traversal visits nodes.
-    std::int32_t next = 0;
-    std::int32_t packed = 0;
-    auto place = [&](auto&& self, const BVHNode& node) -> void {
-        FlatNode& f = nodes_[next];
-        const std::int32_t index = next++;
+    // Depth first, left before right: the order in which the tree's traversal visits nodes. A
+    // subtree's place in both arrays follows from the counts of what comes before it, so the
+    // two sides of a large branch are laid out at once when threads allow.
+    struct Cursor {
+        std::int32_t next = 0;
+        std::int32_t packed = 0;
+    };
+    auto place = [&](auto&& self, const BVHNode& node, Cursor& cur, int threads) -> void {
+        FlatNode& f = nodes_[cur.next];
+        const std::int32_t index = cur.next++;
         for (int a = 0; a < 3; ++a) {
             f.min[a] = node.min[a];
             f.max[a] = node.max[a];
@@ -80,13 +89,34 @@ bool FlatHierarchy::build(const BVHNode& root, const float* positions, const dou
         f.begin = 0;
         f.count = -1;
         if (node.isBranch()) {
-            self(self, *node.left());
-            self(self, *node.right());
+            bool done = false;
+            if (threads >= 2) {
+                Counts left;
+                countNodes(*node.left(), left);
+                if (left.metaballs >= kParallelMinimum) {
+                    Cursor right{cur.next + left.nodes,
+                                 cur.packed + static_cast<std::int32_t>(left.metaballs)};
+                    try {
+                        std::thread worker(
+                            [&] { self(self, *node.right(), right, threads - threads / 2); });
+                        self(self, *node.left(), cur, threads / 2);
+                        worker.join();
+                        cur = right;
+                        done = true;
+                    } catch (const std::system_error&) {
+                        // No thread to be had: both sides on this one, below.
+                    }
+                }
+            }
+            if (!done) {
+                self(self, *node.left(), cur, 1);
+                self(self, *node.right(), cur, 1);
+            }
         } else {
             const std::int32_t* items = node.indices();
             const std::int32_t count = node.count();
             f.leaf = static_cast<const Leaf*>(&node);
-            f.begin = packed;
+            f.begin = cur.packed;
             f.count = count;
             for (std::int32_t i = 0; i < count; ++i) {
                 const std::size_t k = static_cast<std::size_t>(items[i]);
@@ -95,15 +125,17 @@ bool FlatHierarchy::build(const BVHNode& root, const float* positions, const dou
                 block[count + i] = positions[3 * k + 1];
                 block[2 * count + i] = positions[3 * k + 2];
                 if (radiiSq != nullptr) {
-                    radiusSq_[packed] = radiiSq[k];
-                    reach_[packed] = reachOf(radiiSq[k]);
+                    radiusSq_[cur.packed] = radiiSq[k];
+                    reach_[cur.packed] = reachOf(radiiSq[k]);
                 }
-                ++packed;
+                ++cur.packed;
             }
         }
-        nodes_[index].end = next;
+        nodes_[index].end = cur.next;
     };
-    place(place, root);
+    Cursor cursor;
+    place(place, root, cursor, threads);
+    const std::int32_t next = cursor.next;
     nodeCount_ = next;
     return true;
 }

@@ -34,9 +34,10 @@ class FlatHierarchy {
 public:
     // Lays out root (built over positions and, when sized, plain per-metaball radii). radiusSq
     // is the uniform squared radius in double; radiiSq the squared sizes (null when uniform).
-    // False when memory ran out; the layout is then empty.
+    // False when memory ran out; the layout is then empty. threads: how many threads the
+    // layout may keep busy; it is the same for any number.
     bool build(const BVHNode& root, const float* positions, const double* radiiSq,
-               double uniformRadiusSq);
+               double uniformRadiusSq, int threads = 1);
     void clear();
 
     bool empty() const { return nodeCount_ == 0; }

@@ -167,7 +167,7 @@ bool VelquinMetaballPrimitiveStatic::setup(CompiledFrame& frame) {
     // The marches of the summed surface read squared sizes; the average surface's evaluators take
     // the tree's index lists, so its layout needs no sizes.
     if (!flat.build(*rayTree, positions, useAverage ? nullptr : radii,
-                    static_cast<double>(static_cast<float>(radiusSq)))) {
+                    static_cast<double>(static_cast<float>(radiusSq)), frame.threads)) {
         release();
         return false;
     }

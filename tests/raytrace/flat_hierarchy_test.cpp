@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -167,6 +168,63 @@ TEST(FlatHierarchy, KernelTypesCoverEveryKernelAndNothingElse) {
     }
     EXPECT_EQ(picked, 9);
     EXPECT_FALSE(withKernelType(nullptr, [](auto) {}));
+}
+
+} // namespace
+} // namespace velquin
+
+namespace velquin {
+namespace {
+
+// Laid out on several threads, the layout is the one laid out on one: every ray meets the same
+// leaves at the same entries, each with the same place in the blocks and the same sums. The
+// cloud is large enough for both sides of the root, and of its children, to be laid at once.
+TEST(FlatHierarchy, ParallelLayoutEqualsTheSerialOne) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(-300.0f, 300.0f);
+    std::uniform_real_distribution<double> size(0.5, 3.0);
+    const int n = 150000;
+    std::vector<float> positions(3 * static_cast<std::size_t>(n));
+    std::vector<double> radii(static_cast<std::size_t>(n)), radiiSq(radii.size());
+    for (float& v : positions) {
+        v = u(rng);
+    }
+    for (std::size_t i = 0; i < radii.size(); ++i) {
+        radii[i] = size(rng);
+        radiiSq[i] = radii[i] * radii[i];
+    }
+    std::unique_ptr<BVHNode> root;
+    buildTree(root, positions.data(), radii.data(), n, 2.5f, 15, 3, 4.0f);
+    FlatHierarchy serial, parallel;
+    ASSERT_TRUE(serial.build(*root, positions.data(), radiiSq.data(), 6.25, 1));
+    for (int threads : {2, 3, 4}) {
+        ASSERT_TRUE(parallel.build(*root, positions.data(), radiiSq.data(), 6.25, threads));
+        for (int r = 0; r < 200; ++r) {
+            const double origin[3] = {u(rng) * 2.0, u(rng) * 2.0, u(rng) * 2.0};
+            const float dir[3] = {-static_cast<float>(origin[0]) + u(rng),
+                                  -static_cast<float>(origin[1]) + u(rng),
+                                  -static_cast<float>(origin[2]) + u(rng)};
+            const TraversalRay ray(origin, dir, 0.0, static_cast<double>(1e18f));
+            IntervalCollector a, b;
+            serial.intersect(ray, a);
+            parallel.intersect(ray, b);
+            ASSERT_EQ(listed(a, true), listed(b, true)) << "threads " << threads << " ray " << r;
+            for (const RayInterval *i = a.head, *j = b.head; i != nullptr;
+                 i = i->next, j = j->next) {
+                const FlatNode& x = FlatHierarchy::nodeOf(*i);
+                const FlatNode& y = FlatHierarchy::nodeOf(*j);
+                ASSERT_EQ(x.begin, y.begin);
+                ASSERT_EQ(x.count, y.count);
+                ASSERT_EQ(x.end, y.end);
+                const float p[3] = {positions[3 * static_cast<std::size_t>(x.leaf->items[0])], 1.0f,
+                                    2.0f};
+                double sa = 0.0, sb = 0.0;
+                serial.addLeaf<kernel_types::PowerOfTwo>(x, p, sa, nullptr);
+                parallel.addLeaf<kernel_types::PowerOfTwo>(y, p, sb, nullptr);
+                ASSERT_EQ(std::bit_cast<std::uint64_t>(sa), std::bit_cast<std::uint64_t>(sb));
+            }
+        }
+    }
 }
 
 } // namespace
