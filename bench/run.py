@@ -7,7 +7,8 @@
 BUILD_OR_PROGRAM is a build folder (its apps/velquin/velquin is used, with the plug-in module
 beside it) or the velquin program itself. Missing scenes are written first with
 bench/make_scenes.py. Each figure is the median of K runs; with several --threads values a
-speed-up column gives the render time at the first value divided by the render time at this one.
+speed-up column gives the render time at the first value divided by the render time at this one,
+and a wall speed-up column the same for the whole process.
 """
 import argparse
 import csv
@@ -47,7 +48,7 @@ COLUMNS = [  # key, heading, format
     ("peak_mib", "peak MiB", "{:.1f}"),
     ("wall", "total wall s", "{:.2f}"),
 ]
-SPEEDUP = ("speedup", "speed-up", "{:.2f}x")
+SPEEDUP = [("speedup", "speed-up", "{:.2f}x"), ("wall_speedup", "wall speed-up", "{:.2f}x")]
 
 
 def find_program(arg):
@@ -143,7 +144,7 @@ def main():
     rows, failed = [], 0
     try:
         for name in names:
-            first_render = None
+            first_render = first_wall = None
             for threads in args.threads:
                 runs = []
                 try:
@@ -161,8 +162,9 @@ def main():
                 for key in ("build", "compile", "render", "rays_per_s", "peak_mib", "wall"):
                     row[key] = statistics.median(r[key] for r in runs)
                 if first_render is None:
-                    first_render = row["render"]
+                    first_render, first_wall = row["render"], row["wall"]
                 row["speedup"] = first_render / row["render"] if row["render"] > 0 else None
+                row["wall_speedup"] = first_wall / row["wall"] if row["wall"] > 0 else None
                 rows.append(row)
                 print(f"  {name}, {threads} thread{'s' if threads > 1 else ''}: "
                       f"{row['render']:.3f} s render",
@@ -171,7 +173,7 @@ def main():
         if not args.keep_images:
             shutil.rmtree(image_dir, ignore_errors=True)
 
-    cols = COLUMNS + ([SPEEDUP] if len(args.threads) > 1 else [])
+    cols = COLUMNS + (SPEEDUP if len(args.threads) > 1 else [])
     print(format_table(rows, cols))
     print(f"\n{prog}; median of {args.repeat} run{'s' if args.repeat > 1 else ''}; "
           "wall = the whole velquin process, loading included")
