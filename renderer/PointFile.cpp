@@ -175,6 +175,35 @@ PointSet parseSource(PlySource& src, const std::string& name);
 
 } // namespace
 
+PointRecord PointSet::at(std::size_t i) const {
+    PointRecord r;
+    r.position = positions[i];
+    if (hasVelocity)
+        r.velocity = velocities[i];
+    if (hasRadius)
+        r.radius = radii[i];
+    if (hasColor)
+        r.color = colors[i];
+    r.id = hasId ? ids[i] : static_cast<int>(i);
+    if (hasAge)
+        r.age = ages[i];
+    return r;
+}
+
+void PointSet::push_back(const PointRecord& r) {
+    positions.push_back(r.position);
+    if (hasVelocity)
+        velocities.push_back(r.velocity);
+    if (hasRadius)
+        radii.push_back(r.radius);
+    if (hasColor)
+        colors.push_back(r.color);
+    if (hasId)
+        ids.push_back(r.id);
+    if (hasAge)
+        ages.push_back(r.age);
+}
+
 PointSet readPly(const std::string& path) {
     // Only regular files: a device such as /dev/zero would be read without end, a pipe or a
     // terminal would wait for ever.
@@ -202,6 +231,20 @@ PointSet parsePly(const std::string& bytes, const std::string& name) {
 }
 
 namespace {
+
+void reserveColumns(PointSet& s, std::size_t n) {
+    s.positions.reserve(n);
+    if (s.hasVelocity)
+        s.velocities.reserve(n);
+    if (s.hasRadius)
+        s.radii.reserve(n);
+    if (s.hasColor)
+        s.colors.reserve(n);
+    if (s.hasId)
+        s.ids.reserve(n);
+    if (s.hasAge)
+        s.ages.reserve(n);
+}
 
 PointSet parseSource(PlySource& src, const std::string& name) {
     int line = 0;
@@ -349,9 +392,9 @@ PointSet parseSource(PlySource& src, const std::string& name) {
                            " (the header claims " + std::to_string(ve.count) + " vertices; the " +
                            std::to_string(rest) + " bytes after it hold at most " +
                            std::to_string(fits) + ")");
-        out.points.reserve(static_cast<std::size_t>(ve.count));
+        reserveColumns(out, static_cast<std::size_t>(ve.count));
     } else {
-        out.points.reserve(static_cast<std::size_t>(std::min(ve.count, 65536LL)));
+        reserveColumns(out, static_cast<std::size_t>(std::min(ve.count, 65536LL)));
     }
     // Binary records are read a block at a time: one stream read per record cost more than
     // decoding it.
@@ -403,7 +446,7 @@ PointSet parseSource(PlySource& src, const std::string& name) {
         r.id = out.hasId ? static_cast<int>(v[iid]) : static_cast<int>(k);
         if (out.hasAge)
             r.age = static_cast<float>(v[iage]);
-        out.points.push_back(r);
+        out.push_back(r);
     }
     return out;
 }

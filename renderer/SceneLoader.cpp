@@ -45,6 +45,10 @@ RenderScene::~RenderScene() {
 
 namespace {
 
+// The age, in frames, of a particle that gives none: old enough to exist throughout a shutter
+// around frame 0.
+constexpr float kUnknownAge = 10.0f;
+
 using json = nlohmann::json;
 
 std::string typeName(const json& j) {
@@ -994,6 +998,8 @@ private:
             }
         } else if (n.contains("particles")) {
             const json& list = array(n["particles"], p + ".particles");
+            std::vector<PointRecord> records;
+            records.reserve(list.size());
             for (std::size_t i = 0; i < list.size(); ++i) {
                 std::string ip = p + ".particles[" + std::to_string(i) + "]";
                 const json& q = object(list[i], ip);
@@ -1002,8 +1008,10 @@ private:
                 if (!q.contains("position"))
                     fail(ip, "expected a \"position\"");
                 r.position = vec3(q["position"], ip + ".position");
-                if (q.contains("velocity"))
+                if (q.contains("velocity")) {
                     r.velocity = vec3(q["velocity"], ip + ".velocity");
+                    pts.hasVelocity = true;
+                }
                 if (q.contains("radius")) {
                     r.radius = numberF(q["radius"], ip + ".radius");
                     pts.hasRadius = true;
@@ -1013,10 +1021,17 @@ private:
                     pts.hasColor = true;
                 }
                 r.id = q.contains("id") ? integer(q["id"], ip + ".id") : static_cast<int>(i);
-                if (q.contains("age"))
+                pts.hasId = pts.hasId || q.contains("id");
+                // A particle without an age is 10 frames old, whatever its neighbours say.
+                r.age = kUnknownAge;
+                if (q.contains("age")) {
                     r.age = numberF(q["age"], ip + ".age");
-                pts.points.push_back(r);
+                    pts.hasAge = true;
+                }
+                records.push_back(r);
             }
+            for (const PointRecord& r : records)
+                pts.push_back(r);
         } else {
             fail(p, "a particles node needs a \"file\" or a \"particles\" list");
         }
@@ -1024,7 +1039,7 @@ private:
         // Particles without an age are taken to be 10 frames old so that they exist throughout
         // a shutter around frame 0.
         auto birthOf = [&](const PointRecord& r) {
-            float age = pts.hasAge ? r.age : 10.0f;
+            float age = pts.hasAge ? r.age : kUnknownAge;
             return static_cast<TimeValue>(std::lround(-age * TicksPerFrame));
         };
         if (as == "mesh") {
@@ -1032,26 +1047,26 @@ private:
             // mesh does not move): the leanest form for big still clouds, 12 bytes a point.
             auto* o = new TriObject;
             Mesh& mesh = o->GetMesh();
-            const int nv = static_cast<int>(pts.points.size());
-            mesh.setNumVerts(nv);
+            const int nv = static_cast<int>(pts.size());
             if (pts.hasColor) {
                 mesh.setNumVertCol(nv);
                 mesh.setNumVCFaces(0);
+                for (int v = 0; v < nv; ++v) {
+                    const Color& c = pts.colors[static_cast<std::size_t>(v)];
+                    mesh.vertCol[v] = Point3(c.r, c.g, c.b);
+                }
             }
-            for (int v = 0; v < nv; ++v) {
-                const PointRecord& r = pts.points[static_cast<std::size_t>(v)];
-                mesh.verts[v] = r.position;
-                if (pts.hasColor)
-                    mesh.vertCol[v] = Point3(r.color.r, r.color.g, r.color.b);
-            }
+            // The positions' storage becomes the mesh's: no second copy of a big cloud.
+            mesh.setVerts(std::move(pts.positions));
             pts = PointSet(); // the file's records are not needed past this point
             return scene.CreateNode(o, name.c_str());
         }
         if (as == "simple") {
             auto* o = new DataParticleObject;
-            o->particles.reserve(pts.points.size());
+            o->particles.reserve(pts.size());
             o->hasRadii = pts.hasRadius;
-            for (const PointRecord& r : pts.points) {
+            for (std::size_t i = 0; i < pts.size(); ++i) {
+                const PointRecord r = pts.at(i);
                 SimpleParticleRecord s;
                 s.birth = birthOf(r);
                 s.velocity = r.velocity / static_cast<float>(TicksPerFrame);
@@ -1067,11 +1082,12 @@ private:
         if (scene.FindNode(ev.c_str()))
             fail(p + ".event", "a node named \"" + ev + "\" already exists");
         o->AddEvent(scene, ev.c_str(), true, true);
-        o->particles.reserve(pts.points.size());
+        o->particles.reserve(pts.size());
         RenderNode en;
         en.node = scene.FindNode(ev.c_str());
         out_->nodes.push_back(en);
-        for (const PointRecord& r : pts.points) {
+        for (std::size_t i = 0; i < pts.size(); ++i) {
+            const PointRecord r = pts.at(i);
             FlowParticleRecord f;
             f.id = r.id;
             f.birth = birthOf(r);

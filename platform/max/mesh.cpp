@@ -45,6 +45,14 @@ void Mesh::setNumVerts(int n) {
     sync();
 }
 
+void Mesh::setVerts(std::vector<Point3>&& v) {
+    vertStore_ = std::move(v);
+    for (int c = 0; c < MAX_VERTEX_DATA; ++c)
+        if (vdataOn_[c])
+            vdata_[c].resize(vertStore_.size(), 0.0f);
+    sync();
+}
+
 void Mesh::setNumFaces(int n) {
     faceStore_.resize(static_cast<size_t>(n < 0 ? 0 : n));
     sync();

@@ -61,6 +61,8 @@ public:
 
     // Resizing keeps the leading entries; new entries are zero.
     void setNumVerts(int n);
+    // Replaces the vertices by v, taking its storage (the count follows it).
+    void setVerts(std::vector<Point3>&& v);
     void setNumFaces(int n);
     void setNumVertCol(int n);
     void setNumVCFaces(int n);

@@ -372,8 +372,8 @@ TEST(FuzzPointFile, IdsOutsideTheIntRangeAreRefused) {
     EXPECT_EQ(plyError(withId(2147483648.0)), refused);
     EXPECT_EQ(plyError(withId(-2147483649.0)), refused);
     EXPECT_EQ(plyError(withId(std::numeric_limits<double>::quiet_NaN())), refused);
-    EXPECT_EQ(renderer::parsePly(withId(2147483647.0), "f.ply").points[0].id, 2147483647);
-    EXPECT_EQ(renderer::parsePly(withId(-2147483648.0), "f.ply").points[0].id,
+    EXPECT_EQ(renderer::parsePly(withId(2147483647.0), "f.ply").at(0).id, 2147483647);
+    EXPECT_EQ(renderer::parsePly(withId(-2147483648.0), "f.ply").at(0).id,
               std::numeric_limits<int>::min());
 }
 

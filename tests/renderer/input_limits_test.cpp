@@ -85,15 +85,15 @@ TEST(InputLimits, PointFileClaimingMoreVerticesThanItHoldsFailsAtOnce) {
     }
     // Exactly as many as fit are read; one more is refused before reading any.
     std::string two = plyHeader("ascii", "2") + "1 2 3\n4 5 6";
-    EXPECT_EQ(parsePly(two, "two.ply").points.size(), 2u);
+    EXPECT_EQ(parsePly(two, "two.ply").size(), 2u);
     std::string three = plyHeader("ascii", "3") + "1 2 3\n4 5 6";
     EXPECT_THROW(parsePly(three, "three.ply"), BadInput);
     std::string bin = plyHeader("binary_little_endian", "1");
     float xyz[3] = {1.0f, 2.0f, 3.0f};
     bin.append(reinterpret_cast<const char*>(xyz), sizeof xyz);
     PointSet one = parsePly(bin, "one.ply");
-    ASSERT_EQ(one.points.size(), 1u);
-    EXPECT_EQ(one.points[0].position, Point3(1, 2, 3));
+    ASSERT_EQ(one.size(), 1u);
+    EXPECT_EQ(one.at(0).position, Point3(1, 2, 3));
 }
 
 TEST(InputLimits, PointFilesAreReadInPiecesNotWhole) {
@@ -132,8 +132,8 @@ TEST(InputLimits, LinesUpTo64KiBAreRead) {
     // "ply\n", then a comment line of exactly 65536 characters (or one more), then the rest.
     const std::string rest = plyHeader("ascii", "1").substr(4) + "1 2 3\n";
     const std::string longest = "comment " + std::string(65536 - 8, 'x');
-    EXPECT_EQ(parsePly("ply\n" + longest + "\n" + rest, "long.ply").points.size(), 1u);
-    EXPECT_EQ(parsePly("ply\n" + longest + "\r\n" + rest, "long.ply").points.size(), 1u);
+    EXPECT_EQ(parsePly("ply\n" + longest + "\n" + rest, "long.ply").size(), 1u);
+    EXPECT_EQ(parsePly("ply\n" + longest + "\r\n" + rest, "long.ply").size(), 1u);
     try {
         parsePly("ply\n" + longest + "x\n" + rest, "long.ply");
         FAIL() << "accepted";
@@ -160,14 +160,14 @@ TEST(InputLimits, StreamedPointFileReadsLikeTheBytesInMemory) {
     std::ofstream(d / "big.ply", std::ios::binary) << text;
     PointSet a = readPly((d / "big.ply").string());
     PointSet b = parsePly(text, "big.ply");
-    ASSERT_EQ(a.points.size(), static_cast<std::size_t>(n));
-    ASSERT_EQ(b.points.size(), static_cast<std::size_t>(n));
+    ASSERT_EQ(a.size(), static_cast<std::size_t>(n));
+    ASSERT_EQ(b.size(), static_cast<std::size_t>(n));
     for (int k : {0, 1, 4095, 4096, 65535, 65536, n - 1}) {
-        const PointRecord& r = a.points[static_cast<std::size_t>(k)];
+        const PointRecord r = a.at(static_cast<std::size_t>(k));
         EXPECT_EQ(r.position,
                   Point3(static_cast<float>(k), -static_cast<float>(k) * 0.5f, 1.0f / (k + 1)));
         EXPECT_EQ(r.color.g, static_cast<float>(((k >> 8) & 255) / 255.0));
-        EXPECT_EQ(r.position, b.points[static_cast<std::size_t>(k)].position);
+        EXPECT_EQ(r.position, b.at(static_cast<std::size_t>(k)).position);
     }
 }
 

@@ -18,16 +18,16 @@ TEST(PointFileTest, AsciiWithAllColumns) {
                        "1 2 3 0.5 1 0 0 255 0 51 7 2.5\n"
                        "-1 -2 -3 1.5 0 0 -1 0 255 0 9 0\n";
     PointSet s = parsePly(text, "t.ply");
-    ASSERT_EQ(s.points.size(), 2u);
+    ASSERT_EQ(s.size(), 2u);
     EXPECT_TRUE(s.hasRadius && s.hasVelocity && s.hasColor && s.hasId && s.hasAge);
-    EXPECT_EQ(s.points[0].position, Point3(1, 2, 3));
-    EXPECT_EQ(s.points[0].radius, 0.5f);
-    EXPECT_EQ(s.points[0].velocity, Point3(1, 0, 0));
-    EXPECT_EQ(s.points[0].color.r, 1.0f);
-    EXPECT_EQ(s.points[0].color.b, static_cast<float>(51.0 / 255.0));
-    EXPECT_EQ(s.points[0].id, 7);
-    EXPECT_EQ(s.points[0].age, 2.5f);
-    EXPECT_EQ(s.points[1].id, 9);
+    EXPECT_EQ(s.at(0).position, Point3(1, 2, 3));
+    EXPECT_EQ(s.at(0).radius, 0.5f);
+    EXPECT_EQ(s.at(0).velocity, Point3(1, 0, 0));
+    EXPECT_EQ(s.at(0).color.r, 1.0f);
+    EXPECT_EQ(s.at(0).color.b, static_cast<float>(51.0 / 255.0));
+    EXPECT_EQ(s.at(0).id, 7);
+    EXPECT_EQ(s.at(0).age, 2.5f);
+    EXPECT_EQ(s.at(1).id, 9);
 }
 
 TEST(PointFileTest, BinaryLittleEndianWithFloatColours) {
@@ -42,12 +42,36 @@ TEST(PointFileTest, BinaryLittleEndianWithFloatColours) {
         text.append(reinterpret_cast<const char*>(c), sizeof c);
     }
     PointSet s = parsePly(text, "b.ply");
-    ASSERT_EQ(s.points.size(), 2u);
+    ASSERT_EQ(s.size(), 2u);
     EXPECT_FALSE(s.hasRadius);
-    EXPECT_EQ(s.points[1].position, Point3(2, 2, 3));
-    EXPECT_EQ(s.points[1].color.b, 1.0f); // float colours are taken as they are
-    EXPECT_EQ(s.points[0].color.g, 0.5f);
-    EXPECT_EQ(s.points[1].id, 1); // without ids, the vertex number
+    EXPECT_EQ(s.at(1).position, Point3(2, 2, 3));
+    EXPECT_EQ(s.at(1).color.b, 1.0f); // float colours are taken as they are
+    EXPECT_EQ(s.at(0).color.g, 0.5f);
+    EXPECT_EQ(s.at(1).id, 1); // without ids, the vertex number
+}
+
+// A plain binary cloud over several read blocks: every position in order, and no column kept
+// but the positions.
+TEST(PointFileTest, BinaryCloudKeepsOnlyPositionsAcrossBlocks) {
+    const int n = 70000; // a little over three blocks of 12-byte records
+    std::string text = "ply\nformat binary_little_endian 1.0\nelement vertex " + std::to_string(n) +
+                       "\nproperty float x\nproperty float y\nproperty float z\nend_header\n";
+    for (int k = 0; k < n; ++k) {
+        float p[3] = {static_cast<float>(k), -0.5f * static_cast<float>(k), 1.0f / (1.0f + k)};
+        text.append(reinterpret_cast<const char*>(p), sizeof p);
+    }
+    PointSet s = parsePly(text, "cloud.ply");
+    ASSERT_EQ(s.size(), static_cast<std::size_t>(n));
+    EXPECT_TRUE(s.velocities.empty() && s.radii.empty() && s.colors.empty() && s.ids.empty() &&
+                s.ages.empty());
+    for (int k = 0; k < n; ++k)
+        ASSERT_EQ(s.positions[static_cast<std::size_t>(k)],
+                  Point3(static_cast<float>(k), -0.5f * static_cast<float>(k), 1.0f / (1.0f + k)))
+            << k;
+    const PointRecord last = s.at(static_cast<std::size_t>(n - 1));
+    EXPECT_EQ(last.id, n - 1);
+    EXPECT_EQ(last.radius, 0.0f);
+    EXPECT_EQ(last.color.g, 1.0f);
 }
 
 void expectError(const std::string& text, const std::string& part) {

@@ -3,6 +3,8 @@
 #include "renderer/Errors.h"
 #include "renderer/SceneLoader.h"
 
+#include "platform/max/particles.h"
+
 #include <gtest/gtest.h>
 
 namespace velquin::renderer {
@@ -40,6 +42,24 @@ TEST(PointsAsMeshTest, PointsWithoutColoursGiveNoColourChannel) {
     ASSERT_NE(tri, nullptr);
     EXPECT_EQ(tri->GetMesh().getNumVerts(), 1);
     EXPECT_EQ(tri->GetMesh().getNumVertCol(), 0);
+}
+
+// Inline particles' ages set their births; one that gives none is 10 frames old, as in a file
+// without ages. (Inline ages used to be read and then ignored.)
+TEST(PointsAsParticlesTest, InlineAgesSetBirths) {
+    auto rs = loadScene(
+        R"({"nodes": [{"name": "p", "type": "particles",
+                       "particles": [{"position": [0, 0, 0], "age": 2.5},
+                                     {"position": [1, 0, 0]},
+                                     {"position": [2, 0, 0], "age": 0, "velocity": [1, 0, 0]}]}]})",
+        "t.json", "");
+    auto* o = dynamic_cast<DataParticleObject*>(rs->scene->FindNode("p")->GetObjectRef());
+    ASSERT_NE(o, nullptr);
+    ASSERT_EQ(o->particles.size(), 3u);
+    EXPECT_EQ(o->particles[0].birth, -static_cast<TimeValue>(2.5 * TicksPerFrame));
+    EXPECT_EQ(o->particles[1].birth, -10 * TicksPerFrame);
+    EXPECT_EQ(o->particles[2].birth, 0);
+    EXPECT_EQ(o->particles[2].position, Point3(2, 0, 0)); // born at frame 0, where it is then
 }
 
 TEST(PointsAsMeshTest, UnknownFormIsNamed) {
