@@ -28,13 +28,13 @@ struct BoxSum {
     float mn[3] = {1e20f, 1e20f, 1e20f};
     float mx[3] = {-1e20f, -1e20f, -1e20f};
 
-    void add(const BuildInput& in, std::int32_t k) {
+    // A metaball with centre c[0..2] and number k.
+    void add(const BuildInput& in, const float c[3], std::int32_t k) {
         const float r =
             in.perBallRadius != nullptr ? static_cast<float>(in.perBallRadius[k]) : in.radius;
-        const float* p = in.positions + 3 * static_cast<std::size_t>(k);
         for (int a = 0; a < 3; ++a) {
-            const float lo = p[a] - r;
-            const float hi = p[a] + r;
+            const float lo = c[a] - r;
+            const float hi = c[a] + r;
             if (lo < mn[a]) {
                 mn[a] = lo;
             }
@@ -51,7 +51,14 @@ struct BoxSum {
     }
 };
 
-// The tree is built over one array of metaball numbers that each split partitions in place,
+// A metaball as the build moves it: its centre travels with its number, so that a split reads
+// its range in order instead of looking each centre up.
+struct BuildItem {
+    float c[3];
+    std::int32_t k;
+};
+
+// The tree is built over one array of metaballs that each split partitions in place,
 // stably, so that every node's range keeps the order its list had: leaves list their metaballs
 // in increasing number, and the sums over a leaf run in that order. A split sums both sides'
 // boxes as it partitions, in that same order, so every box equals the one summed over its list
@@ -59,13 +66,13 @@ struct BoxSum {
 // same). Subtrees own disjoint ranges, so the two sides of a split can be built at once.
 class TreeBuilder {
 public:
-    TreeBuilder(const BuildInput& in, std::int32_t* items, std::int32_t* scratch)
+    TreeBuilder(const BuildInput& in, BuildItem* items, BuildItem* scratch)
         : in_(in), items_(items), scratch_(scratch) {}
 
     BoxSum boxOf(std::size_t lo, std::size_t hi) const {
         BoxSum box;
         for (std::size_t i = lo; i < hi; ++i) {
-            box.add(in_, items_[i]);
+            box.add(in_, items_[i].c, items_[i].k);
         }
         return box;
     }
@@ -89,13 +96,13 @@ public:
         BoxSum lowerBox, upperBox;
         std::size_t nl = lo, nu = lo;
         for (std::size_t i = lo; i < hi; ++i) {
-            const std::int32_t k = items_[i];
-            if (in_.positions[3 * static_cast<std::size_t>(k) + axis] < split) {
-                items_[nl++] = k;
-                lowerBox.add(in_, k);
+            const BuildItem item = items_[i];
+            if (item.c[axis] < split) {
+                items_[nl++] = item;
+                lowerBox.add(in_, item.c, item.k);
             } else {
-                scratch_[nu++] = k;
-                upperBox.add(in_, k);
+                scratch_[nu++] = item;
+                upperBox.add(in_, item.c, item.k);
             }
         }
         std::copy(scratch_ + lo, scratch_ + nu, items_ + nl);
@@ -117,7 +124,10 @@ public:
                             b - a, in_.leafSize, forced)) {
                 auto leaf = std::make_unique<Leaf>();
                 childBox.copyTo(leaf->min, leaf->max);
-                leaf->items.assign(items_ + a, items_ + b);
+                leaf->items.resize(b - a);
+                for (std::size_t i = a; i < b; ++i) {
+                    leaf->items[i - a] = items_[i].k;
+                }
                 return leaf;
             }
             return branch(a, b, childBox, d + 1, childThreads);
@@ -163,8 +173,8 @@ private:
     static constexpr std::size_t kParallelMinimum = 50000;
 
     const BuildInput& in_;
-    std::int32_t* items_;
-    std::int32_t* scratch_;
+    BuildItem* items_;
+    BuildItem* scratch_;
 };
 
 } // namespace
@@ -175,10 +185,11 @@ void buildTree(std::unique_ptr<BVHNode>& root, const float* positions, const dou
     root.reset();
     const BuildInput in{positions, perBallRadius, radius, maxDepth, leafSize, leafLength};
     const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
-    std::vector<std::int32_t> items(n);
-    std::vector<std::int32_t> scratch(n);
+    std::vector<BuildItem> items(n);
+    std::vector<BuildItem> scratch(n);
     for (std::size_t i = 0; i < n; ++i) {
-        items[i] = static_cast<std::int32_t>(i);
+        items[i] = BuildItem{{positions[3 * i], positions[3 * i + 1], positions[3 * i + 2]},
+                             static_cast<std::int32_t>(i)};
     }
     TreeBuilder builder(in, items.data(), scratch.data());
     root = builder.branch(0, n, builder.boxOf(0, n), 1, threads);
