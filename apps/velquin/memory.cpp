@@ -46,6 +46,10 @@ void adviseHeapGrowth() noexcept {
 struct HeapGrowth {
     HeapGrowth() {
         ::mallopt(M_TOP_PAD, 32 << 20);
+        // Blocks up to 32 MiB come from the heap too, and freed ones stay there for the next: a
+        // block returned to the kernel comes back as fresh pages, which are slow to fault in.
+        ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+        ::mallopt(M_TRIM_THRESHOLD, 256 << 20);
         // What the heap holds already has been touched: advice starts above it.
         g_heapAdvised.store((breakNow() + kHugePage - 1) & ~(kHugePage - 1));
     }
