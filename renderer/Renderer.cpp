@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 #include <new>
 #include <stdexcept>
@@ -141,6 +142,21 @@ struct Renderer::Impl {
         long long cameraRays = 0;
     };
     std::vector<ThreadData> threads;
+
+    // A finished frame's close (the instances' frameEnd: freeing hierarchies and arrays) runs
+    // here while the caller writes the image, when the render has threads to spare. Whatever
+    // touches the instances next waits for it.
+    std::thread closing;
+    std::exception_ptr closingFailure;
+    void finishClosing() {
+        if (closing.joinable())
+            closing.join();
+        if (closingFailure) {
+            std::exception_ptr e = closingFailure;
+            closingFailure = nullptr;
+            std::rethrow_exception(e);
+        }
+    }
 
     // Per frame.
     int frame = 0;
@@ -481,6 +497,11 @@ void Renderer::begin(int firstFrame) {
 
 void Renderer::end() {
     Impl& m = *impl_;
+    try {
+        m.finishClosing();
+    } catch (...) {
+        // The frame's close failed after its image was returned; the bracket still ends.
+    }
     if (!m.begun)
         return;
     for (auto& r : m.instances) {
@@ -496,6 +517,7 @@ void Renderer::end() {
 
 Image Renderer::renderFrame(int frame, FrameStats& stats, const ProgressFn& progress) {
     Impl& m = *impl_;
+    m.finishClosing();
     begin(frame);
     stats = FrameStats();
     stats.frame = frame;
@@ -581,6 +603,24 @@ Image Renderer::renderFrame(int frame, FrameStats& stats, const ProgressFn& prog
 
         stage = "rendering " + frameName;
         renderBuckets(image, stats, progress);
+        if (m.numThreads >= 2 && !stats.interrupted) {
+            try {
+                m.closing = std::thread([&m, begunInstances, begunObjects] {
+                    try {
+                        m.server.endFrame();
+                        for (int k = 0; k < begunInstances; ++k)
+                            m.instances[static_cast<std::size_t>(k)].instance->frameEnd(&m.core);
+                        for (int k = 0; k < begunObjects; ++k)
+                            m.objects[static_cast<std::size_t>(k)]->frameEnd(&m.core);
+                    } catch (...) {
+                        m.closingFailure = std::current_exception();
+                    }
+                });
+                return image;
+            } catch (const std::system_error&) {
+                // No thread to be had: closed here, below.
+            }
+        }
         closeFrame();
         return image;
     } catch (const std::bad_alloc&) {

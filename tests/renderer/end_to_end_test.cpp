@@ -105,6 +105,20 @@ TEST(RenderDeterminism, SameImageWithOneAndTwoThreads) {
     }
 }
 
+// With two threads a frame is closed (its hierarchies freed) while its image is written; the
+// next frame must still start from a closed one and come out as on one thread.
+TEST(RenderDeterminism, FrameSequenceSameWithOneAndTwoThreads) {
+    const std::string arg = "'" + scene("motion_blur") + "'";
+    fs::path d = scratchDir();
+    renderSmall(arg, d / "seq_t1.png", "--spp 1 --threads 1 --frames 0:3");
+    renderSmall(arg, d / "seq_t2.png", "--spp 1 --threads 2 --frames 0:3");
+    for (const char* f : {"0000", "0001", "0002", "0003"}) {
+        std::string one = "seq_t1." + std::string(f) + ".png";
+        std::string two = "seq_t2." + std::string(f) + ".png";
+        EXPECT_TRUE(pixels(d / one) == pixels(d / two)) << f;
+    }
+}
+
 TEST(RenderOutput, RegionFramesAndExr) {
     fs::path d = scratchDir();
     RunResult r = run("-o '" + (d / "seq.png").string() +
