@@ -124,7 +124,10 @@ void setupRay(RTCRay& r, const VR::RayBase& ray) {
 
 EmbreeRayServer::EmbreeRayServer(int numThreads)
     : threads_(static_cast<std::size_t>(numThreads > 0 ? numThreads : 1)) {
-    device_ = rtcNewDevice(nullptr);
+    // Embree builds on as many threads as the render has, not on every core: --threads 1
+    // means one core.
+    const std::string config = "threads=" + std::to_string(threads_.size());
+    device_ = rtcNewDevice(config.c_str());
     if (!device_)
         throw std::runtime_error("cannot start the ray server (Embree device)");
 }
