@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <exception>
+#include <memory>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -50,6 +52,9 @@ struct BoxSum {
         }
     }
 };
+
+// Below this many metaballs a subtree costs less than starting a thread.
+constexpr std::size_t kParallelMinimum = 50000;
 
 // A metaball as the build moves it: its centre travels with its number, so that a split reads
 // its range in order instead of looking each centre up.
@@ -169,9 +174,6 @@ public:
     }
 
 private:
-    // Below this many metaballs a subtree costs less than starting a thread.
-    static constexpr std::size_t kParallelMinimum = 50000;
-
     const BuildInput& in_;
     BuildItem* items_;
     BuildItem* scratch_;
@@ -185,13 +187,34 @@ void buildTree(std::unique_ptr<BVHNode>& root, const float* positions, const dou
     root.reset();
     const BuildInput in{positions, perBallRadius, radius, maxDepth, leafSize, leafLength};
     const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 0;
-    std::vector<BuildItem> items(n);
-    std::vector<BuildItem> scratch(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        items[i] = BuildItem{{positions[3 * i], positions[3 * i + 1], positions[3 * i + 2]},
-                             static_cast<std::int32_t>(i)};
+    // Both arrays are fresh memory, whose first touch costs more than filling it: with threads
+    // to spare, the two halves are filled (and the scratch array's pages touched) at once.
+    std::unique_ptr<BuildItem[]> items(new BuildItem[n]);
+    std::unique_ptr<BuildItem[]> scratch(new BuildItem[n]);
+    auto fill = [&](std::size_t a, std::size_t b, bool touchScratch) {
+        for (std::size_t i = a; i < b; ++i) {
+            items[i] = BuildItem{{positions[3 * i], positions[3 * i + 1], positions[3 * i + 2]},
+                                 static_cast<std::int32_t>(i)};
+        }
+        if (touchScratch && b > a) {
+            std::memset(static_cast<void*>(scratch.get() + a), 0, (b - a) * sizeof(BuildItem));
+        }
+    };
+    std::thread helper;
+    if (threads >= 2 && n >= kParallelMinimum) {
+        try {
+            helper = std::thread(fill, n / 2, n, true);
+        } catch (const std::system_error&) {
+            // No thread to be had: filled here, below.
+        }
     }
-    TreeBuilder builder(in, items.data(), scratch.data());
+    if (helper.joinable()) {
+        fill(0, n / 2, true);
+        helper.join();
+    } else {
+        fill(0, n, false);
+    }
+    TreeBuilder builder(in, items.get(), scratch.get());
     root = builder.branch(0, n, builder.boxOf(0, n), 1, threads);
 }
 
