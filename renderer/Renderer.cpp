@@ -148,6 +148,14 @@ struct Renderer::Impl {
     // touches the instances next waits for it.
     std::thread closing;
     std::exception_ptr closingFailure;
+    // Ends the frame bracket of the render objects and instances that began it.
+    void closeFrame(int begunInstances, int begunObjects) {
+        server.endFrame();
+        for (int k = 0; k < begunInstances; ++k)
+            instances[static_cast<std::size_t>(k)].instance->frameEnd(&core);
+        for (int k = 0; k < begunObjects; ++k)
+            objects[static_cast<std::size_t>(k)]->frameEnd(&core);
+    }
     void finishClosing() {
         if (closing.joinable())
             closing.join();
@@ -531,13 +539,7 @@ Image Renderer::renderFrame(int frame, FrameStats& stats, const ProgressFn& prog
     // The frame bracket is closed whatever happens inside it, so the instances are left ready
     // for renderEnd (or another frame) after an interruption or a failure.
     int begunObjects = 0, begunInstances = 0;
-    auto closeFrame = [&] {
-        m.server.endFrame();
-        for (int k = 0; k < begunInstances; ++k)
-            m.instances[static_cast<std::size_t>(k)].instance->frameEnd(&m.core);
-        for (int k = 0; k < begunObjects; ++k)
-            m.objects[static_cast<std::size_t>(k)]->frameEnd(&m.core);
-    };
+    auto closeFrame = [&] { m.closeFrame(begunInstances, begunObjects); };
     const std::string frameName = frameText(frame);
     std::string stage;
     try {
@@ -607,11 +609,7 @@ Image Renderer::renderFrame(int frame, FrameStats& stats, const ProgressFn& prog
             try {
                 m.closing = std::thread([&m, begunInstances, begunObjects] {
                     try {
-                        m.server.endFrame();
-                        for (int k = 0; k < begunInstances; ++k)
-                            m.instances[static_cast<std::size_t>(k)].instance->frameEnd(&m.core);
-                        for (int k = 0; k < begunObjects; ++k)
-                            m.objects[static_cast<std::size_t>(k)]->frameEnd(&m.core);
+                        m.closeFrame(begunInstances, begunObjects);
                     } catch (...) {
                         m.closingFailure = std::current_exception();
                     }
