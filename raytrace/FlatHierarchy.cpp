@@ -1,10 +1,10 @@
 #include "raytrace/FlatHierarchy.h"
 
+#include "raytrace/SideBySide.h"
+
 #include <algorithm>
 #include <cmath>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace velquin {
@@ -38,9 +38,6 @@ void countNodes(const BVHNode& node, Counts& c) {
         c.metaballs += node.count();
     }
 }
-
-// Below this many metaballs a subtree costs less than starting a thread.
-constexpr std::int64_t kParallelMinimum = 50000;
 
 } // namespace
 
@@ -93,18 +90,14 @@ bool FlatHierarchy::build(const BVHNode& root, const float* positions, const dou
             if (threads >= 2) {
                 Counts left;
                 countNodes(*node.left(), left);
-                if (left.metaballs >= kParallelMinimum) {
+                if (left.metaballs >= static_cast<std::int64_t>(kParallelMinimum)) {
                     Cursor right{cur.next + left.nodes,
                                  cur.packed + static_cast<std::int32_t>(left.metaballs)};
-                    try {
-                        std::thread worker(
-                            [&] { self(self, *node.right(), right, threads - threads / 2); });
-                        self(self, *node.left(), cur, threads / 2);
-                        worker.join();
+                    done = runSideBySide(
+                        [&] { self(self, *node.right(), right, threads - threads / 2); },
+                        [&] { self(self, *node.left(), cur, threads / 2); });
+                    if (done) {
                         cur = right;
-                        done = true;
-                    } catch (const std::system_error&) {
-                        // No thread to be had: both sides on this one, below.
                     }
                 }
             }

@@ -1,14 +1,12 @@
 #include "raytrace/RayHierarchy.h"
 
 #include "field/BuildRule.h"
+#include "raytrace/SideBySide.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <exception>
 #include <memory>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 namespace velquin {
@@ -52,9 +50,6 @@ struct BoxSum {
         }
     }
 };
-
-// Below this many metaballs a subtree costs less than starting a thread.
-constexpr std::size_t kParallelMinimum = 50000;
 
 // A metaball as the build moves it: its centre travels with its number, so that a split reads
 // its range in order instead of looking each centre up.
@@ -140,30 +135,9 @@ public:
         if (threads >= 2 && hi - lo >= kParallelMinimum) {
             const int leftThreads = threads / 2;
             std::unique_ptr<BVHNode> left;
-            std::exception_ptr failure;
-            std::thread worker;
-            try {
-                worker = std::thread([&] {
-                    try {
-                        left = child(lo, mid, lowerBox, leftThreads);
-                    } catch (...) {
-                        failure = std::current_exception();
-                    }
-                });
-            } catch (const std::system_error&) {
-                // No thread to be had: this one builds both sides, below.
-            }
-            if (worker.joinable()) {
-                try {
-                    node->rightChild = child(mid, hi, upperBox, threads - leftThreads);
-                } catch (...) {
-                    worker.join();
-                    throw;
-                }
-                worker.join();
-                if (failure) {
-                    std::rethrow_exception(failure);
-                }
+            if (runSideBySide(
+                    [&] { left = child(lo, mid, lowerBox, leftThreads); },
+                    [&] { node->rightChild = child(mid, hi, upperBox, threads - leftThreads); })) {
                 node->leftChild = std::move(left);
                 return node;
             }
@@ -200,18 +174,9 @@ void buildTree(std::unique_ptr<BVHNode>& root, const float* positions, const dou
             std::memset(static_cast<void*>(scratch.get() + a), 0, (b - a) * sizeof(BuildItem));
         }
     };
-    std::thread helper;
-    if (threads >= 2 && n >= kParallelMinimum) {
-        try {
-            helper = std::thread(fill, n / 2, n, true);
-        } catch (const std::system_error&) {
-            // No thread to be had: filled here, below.
-        }
-    }
-    if (helper.joinable()) {
-        fill(0, n / 2, true);
-        helper.join();
-    } else {
+    const bool halves = threads >= 2 && n >= kParallelMinimum &&
+                        runSideBySide([&] { fill(n / 2, n, true); }, [&] { fill(0, n / 2, true); });
+    if (!halves) {
         fill(0, n, false);
     }
     TreeBuilder builder(in, items.get(), scratch.get());
