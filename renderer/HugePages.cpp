@@ -10,7 +10,7 @@ namespace velquin::renderer {
 
 bool adviseHugePages(void* p, std::size_t bytes) noexcept {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    constexpr std::uintptr_t kHuge = kHugePageBytes;
     if (p == nullptr || bytes < kHugePageAdviceMinimum)
         return false;
     const auto begin = reinterpret_cast<std::uintptr_t>(p);

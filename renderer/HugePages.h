@@ -7,6 +7,9 @@
 
 namespace velquin::renderer {
 
+// The size of a huge page: advice covers whole ones.
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+
 // Blocks smaller than this are left alone: they rarely span a whole 2 MiB page.
 constexpr std::size_t kHugePageAdviceMinimum = std::size_t{4} << 20;
 

@@ -28,7 +28,7 @@ namespace {
 // The small blocks (hierarchy nodes, leaf lists) come from the heap that brk grows. Each growth
 // is made large (M_TOP_PAD) and advised once it appears; sbrk(0) only reads glibc's copy of the
 // break, so the check costs no system call.
-constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+constexpr std::uintptr_t kHugePage = velquin::renderer::kHugePageBytes;
 std::atomic<std::uintptr_t> g_heapAdvised{0};
 
 std::uintptr_t breakNow() {

@@ -49,7 +49,7 @@ TEST(HugePages, LargeBlocksAreAdvisedWholePagesOnly) {
         GTEST_SKIP() << "this kernel takes no huge-page advice";
     }
     const auto begin = reinterpret_cast<std::uintptr_t>(block);
-    const std::uintptr_t huge = std::uintptr_t{2} << 20;
+    const std::uintptr_t huge = kHugePageBytes;
     const std::uintptr_t first = (begin + huge - 1) & ~(huge - 1);
     EXPECT_TRUE(hasHugeFlag(first));
     EXPECT_TRUE(hasHugeFlag(first + (std::size_t{8} << 20) - 1));
