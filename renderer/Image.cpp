@@ -10,10 +10,13 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
 
 namespace velquin::renderer {
 namespace {
@@ -75,55 +78,6 @@ public:
 private:
     std::string dest_, tmp_;
 };
-
-// The libpng part alone, with nothing but plain values in the frame that setjmp saves.
-bool encodePng(FILE* fp, int width, int height, png_bytep* rows) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    if (!png)
-        return false;
-    png_infop info = png_create_info_struct(png);
-    if (!info) {
-        png_destroy_write_struct(&png, nullptr);
-        return false;
-    }
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        return false;
-    }
-    png_init_io(png, fp);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
-                 PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_set_sRGB(png, info, PNG_sRGB_INTENT_PERCEPTUAL);
-    // libpng's defaults (level 6, every filter tried on every row, "filtered" strategy) took three
-    // times as long on renders as this and made larger files.
-    png_set_compression_level(png, 4);
-    png_set_compression_strategy(png, Z_DEFAULT_STRATEGY);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
-    png_write_info(png, info);
-    png_write_image(png, rows);
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    return true;
-}
-
-void writePngFile(const Image& image, const std::string& file, const std::string& shownPath) {
-    std::vector<std::uint8_t> bytes = toPng8(image);
-    std::vector<png_bytep> rows(static_cast<std::size_t>(image.height));
-    for (int y = 0; y < image.height; ++y)
-        rows[static_cast<std::size_t>(y)] =
-            bytes.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) * 4;
-    FILE* fp = std::fopen(file.c_str(), "wb");
-    if (!fp)
-        throw ImageError(shownPath + ": cannot write the image: " + std::strerror(errno));
-    bool ok = encodePng(fp, image.width, image.height, rows.data());
-    bool bad = std::ferror(fp) != 0;
-    int closeErr = std::fclose(fp);
-    if (!ok)
-        throw ImageError(shownPath + ": cannot write the image: PNG encoder failed");
-    if (closeErr != 0 || bad)
-        throw ImageError(shownPath + ": cannot write the image: " + std::strerror(errno));
-}
 
 void writeExrFile(const Image& image, const std::string& file, const std::string& shownPath) {
     try {
@@ -243,21 +197,235 @@ std::uint8_t toSrgb8Direct(float linear) {
     return srgb8Direct(clampUnit(linear));
 }
 
-std::vector<std::uint8_t> toPng8(const Image& image) {
+namespace {
+
+// Pixels of linear RGBA floats as 8-bit RGBA, colours in sRGB.
+void toPng8Pixels(const float* rgba, std::size_t pixels, std::uint8_t* out) {
     const SrgbTable& srgb = srgbTable();
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(image.width) * image.height * 4);
-    for (std::size_t i = 0; i < out.size(); i += 4) {
-        for (int c = 0; c < 3; ++c)
-            out[i + c] = srgb(clampUnit(image.rgba[i + c]));
+    for (std::size_t i = 0; i < pixels * 4; i += 4) {
+        for (std::size_t c = 0; c < 3; ++c)
+            out[i + c] = srgb(clampUnit(rgba[i + c]));
         // Alpha is stored linearly, as PNG defines it; a * 255 is a float in [0, 255], so adding
         // a half in double is exact and the cut rounds halves up, as lround would.
-        float a = std::clamp(image.rgba[i + 3], 0.0f, 1.0f);
+        float a = std::clamp(rgba[i + 3], 0.0f, 1.0f);
         out[i + 3] = static_cast<std::uint8_t>(static_cast<double>(a * 255.0f) + 0.5);
     }
+}
+
+} // namespace
+
+std::vector<std::uint8_t> toPng8(const Image& image) {
+    const std::size_t pixels = static_cast<std::size_t>(image.width) * image.height;
+    std::vector<std::uint8_t> out(pixels * 4);
+    toPng8Pixels(image.rgba.data(), pixels, out.data());
     return out;
 }
 
-void writeImage(const Image& image, const std::string& path) {
+namespace {
+
+// ---- PNG ----
+// The picture is filtered (each row as its difference from the row above, PNG's "Up" filter) and
+// deflated in pieces of a fixed number of rows, so that several threads can compress at once.
+// Each piece is a raw deflate stream primed with the 32 KiB of data before it and ended on a byte
+// boundary (a sync flush), and the last one is finished; laid end to end behind one zlib header,
+// with the data's checksum after them, they are one zlib stream. The pieces do not depend on the
+// thread count, so neither do the file's bytes.
+
+constexpr std::size_t kPngPieceBytes = std::size_t{1} << 17; // filtered bytes a piece aims at
+constexpr std::size_t kDeflateWindow = std::size_t{1} << 15;
+constexpr std::size_t kIdatBytes = std::size_t{1} << 20; // largest IDAT chunk written
+// libpng's defaults (level 6, every filter tried on every row) took three times as long on
+// renders as this and made larger files.
+constexpr int kPngLevel = 4;
+
+std::size_t pngRowBytes(int width) {
+    return 1 + static_cast<std::size_t>(width) * 4;
+}
+
+// Rows [y0, y1) of the picture in 8-bit RGBA, each behind its filter byte as its difference from
+// the row above (zero above the first). `rows` holds two rows of 8-bit pixels.
+void filterUp(const Image& image, int y0, int y1, std::uint8_t* rows, std::uint8_t* out) {
+    const std::size_t w = static_cast<std::size_t>(image.width), n = w * 4;
+    std::uint8_t* above = rows;
+    std::uint8_t* row = rows + n;
+    if (y0 == 0)
+        std::memset(above, 0, n);
+    else
+        toPng8Pixels(image.pixel(0, y0 - 1), w, above);
+    for (int y = y0; y < y1; ++y) {
+        toPng8Pixels(image.pixel(0, y), w, row);
+        std::uint8_t* o = out + static_cast<std::size_t>(y - y0) * (n + 1);
+        o[0] = 2; // Up
+        for (std::size_t i = 0; i < n; ++i)
+            o[1 + i] = static_cast<std::uint8_t>(row[i] - above[i]);
+        std::swap(above, row);
+    }
+}
+
+struct DeflatePiece {
+    std::size_t begin = 0, end = 0; // range of the filtered data
+    bool last = false;
+    std::vector<std::uint8_t> out;
+    uLong adler = 1;
+    bool ok = false;
+};
+
+// One piece as raw deflate, primed with the window before it.
+void deflatePiece(const std::uint8_t* data, DeflatePiece& piece) {
+    z_stream z;
+    std::memset(&z, 0, sizeof z);
+    if (deflateInit2(&z, kPngLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return;
+    const std::size_t dict = std::min(piece.begin, kDeflateWindow);
+    bool ok = dict == 0 ||
+              deflateSetDictionary(&z, data + piece.begin - dict, static_cast<uInt>(dict)) == Z_OK;
+    const std::size_t len = piece.end - piece.begin;
+    // Room for the worst case and the flush's empty block; grown should it still run short.
+    piece.out.resize(deflateBound(&z, static_cast<uLong>(len)) + 16);
+    z.next_in = const_cast<Bytef*>(data + piece.begin);
+    z.avail_in = static_cast<uInt>(len);
+    const int flush = piece.last ? Z_FINISH : Z_SYNC_FLUSH;
+    std::size_t used = 0;
+    while (ok) {
+        z.next_out = piece.out.data() + used;
+        z.avail_out = static_cast<uInt>(piece.out.size() - used);
+        const int r = deflate(&z, flush);
+        used = piece.out.size() - z.avail_out;
+        if (r == Z_STREAM_ERROR) {
+            ok = false;
+        } else if (piece.last ? r == Z_STREAM_END : (z.avail_in == 0 && z.avail_out > 0)) {
+            break;
+        } else {
+            piece.out.resize(piece.out.size() * 2);
+        }
+    }
+    deflateEnd(&z);
+    piece.out.resize(used);
+    piece.adler = adler32(1, data + piece.begin, static_cast<uInt>(len));
+    piece.ok = ok;
+}
+
+void putBE32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    out.push_back(static_cast<std::uint8_t>(v >> 24));
+    out.push_back(static_cast<std::uint8_t>(v >> 16));
+    out.push_back(static_cast<std::uint8_t>(v >> 8));
+    out.push_back(static_cast<std::uint8_t>(v));
+}
+
+void putChunk(std::vector<std::uint8_t>& out, const char type[4], const std::uint8_t* data,
+              std::size_t len) {
+    putBE32(out, static_cast<std::uint32_t>(len));
+    const std::size_t at = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data, data + len);
+    const uLong crc = crc32(0, out.data() + at, static_cast<uInt>(4 + len));
+    putBE32(out, static_cast<std::uint32_t>(crc));
+}
+
+// Runs work(i) for i in [0, count) on up to `threads` threads, this one included.
+template <class Work> void forEachOnThreads(std::size_t count, int threads, Work&& work) {
+    std::atomic<std::size_t> next{0};
+    auto loop = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < count;)
+            work(i);
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t wanted = std::min<std::size_t>(
+        count > 0 ? count - 1 : 0, threads > 1 ? static_cast<std::size_t>(threads - 1) : 0);
+    for (std::size_t k = 0; k < wanted; ++k) {
+        try {
+            helpers.emplace_back(loop);
+        } catch (const std::system_error&) {
+            break; // fewer helpers: this thread does the rest
+        }
+    }
+    loop();
+    for (std::thread& t : helpers)
+        t.join();
+}
+
+} // namespace
+
+std::vector<std::uint8_t> encodePng(const Image& image, int threads) {
+    const int w = image.width, h = image.height;
+    // A row, with its filter byte, must fit zlib's 32-bit lengths.
+    if (w <= 0 || h <= 0 || static_cast<std::size_t>(w) > (0x7FFFFFFFu - 1) / 4)
+        throw ImageError("cannot encode a " + std::to_string(w) + "x" + std::to_string(h) +
+                         " image as PNG");
+    const std::size_t rowBytes = pngRowBytes(w);
+    std::vector<std::uint8_t> filtered(rowBytes * static_cast<std::size_t>(h));
+
+    const int rowsPerPiece = static_cast<int>(
+        std::clamp<std::size_t>(kPngPieceBytes / rowBytes, 1, static_cast<std::size_t>(h)));
+    const std::size_t count = (static_cast<std::size_t>(h) + rowsPerPiece - 1) / rowsPerPiece;
+    std::vector<DeflatePiece> pieces(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        const int y0 = static_cast<int>(i) * rowsPerPiece;
+        const int y1 = std::min(h, y0 + rowsPerPiece);
+        pieces[i].begin = static_cast<std::size_t>(y0) * rowBytes;
+        pieces[i].end = static_cast<std::size_t>(y1) * rowBytes;
+        pieces[i].last = i + 1 == count;
+    }
+    forEachOnThreads(count, threads, [&](std::size_t i) {
+        const int y0 = static_cast<int>(i) * rowsPerPiece;
+        std::vector<std::uint8_t> rows(2 * (rowBytes - 1));
+        filterUp(image, y0, std::min(h, y0 + rowsPerPiece), rows.data(),
+                 filtered.data() + pieces[i].begin);
+    });
+    // A piece is primed with data before it, so all of it is filtered first.
+    forEachOnThreads(count, threads,
+                     [&](std::size_t i) { deflatePiece(filtered.data(), pieces[i]); });
+
+    std::vector<std::uint8_t> idat = {0x78, 0x5E}; // deflate, 32 KiB window, "fast" levels
+    uLong adler = 1;
+    for (const DeflatePiece& p : pieces) {
+        if (!p.ok)
+            throw ImageError("the PNG encoder failed");
+        idat.insert(idat.end(), p.out.begin(), p.out.end());
+        adler = adler32_combine(adler, p.adler, static_cast<z_off_t>(p.end - p.begin));
+    }
+    putBE32(idat, static_cast<std::uint32_t>(adler));
+
+    static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<std::uint8_t> png(signature, signature + 8);
+    png.reserve(idat.size() + idat.size() / kIdatBytes * 12 + 64);
+    std::vector<std::uint8_t> ihdr;
+    putBE32(ihdr, static_cast<std::uint32_t>(w));
+    putBE32(ihdr, static_cast<std::uint32_t>(h));
+    ihdr.insert(ihdr.end(), {8, 6, 0, 0, 0}); // 8 bits, RGBA, deflate, adaptive filters, none
+    putChunk(png, "IHDR", ihdr.data(), ihdr.size());
+    const std::uint8_t intent = 0; // perceptual
+    putChunk(png, "sRGB", &intent, 1);
+    for (std::size_t at = 0; at < idat.size(); at += kIdatBytes)
+        putChunk(png, "IDAT", idat.data() + at, std::min(kIdatBytes, idat.size() - at));
+    putChunk(png, "IEND", nullptr, 0);
+    return png;
+}
+
+namespace {
+
+void writePngFile(const Image& image, const std::string& file, const std::string& shownPath,
+                  int threads) {
+    std::vector<std::uint8_t> png;
+    try {
+        png = encodePng(image, threads);
+    } catch (const ImageError& e) {
+        throw ImageError(shownPath + ": cannot write the image: " + e.what());
+    }
+    FILE* fp = std::fopen(file.c_str(), "wb");
+    if (!fp)
+        throw ImageError(shownPath + ": cannot write the image: " + std::strerror(errno));
+    const bool written = std::fwrite(png.data(), 1, png.size(), fp) == png.size();
+    const int writeErr = errno;
+    const int closeErr = std::fclose(fp);
+    if (!written || closeErr != 0)
+        throw ImageError(shownPath +
+                         ": cannot write the image: " + std::strerror(written ? errno : writeErr));
+}
+
+} // namespace
+
+void writeImage(const Image& image, const std::string& path, int threads) {
     ImageFormat format;
     if (!imageFormatFor(path, format))
         throw ImageError(path + ": unknown image type: the output must end in .png or .exr");
@@ -265,7 +433,7 @@ void writeImage(const Image& image, const std::string& path) {
         throw ImageError(path + ": cannot write an empty image");
     TempFile tmp(path);
     if (format == ImageFormat::Png)
-        writePngFile(image, tmp.name(), path);
+        writePngFile(image, tmp.name(), path, threads);
     else
         writeExrFile(image, tmp.name(), path);
     tmp.commit();

@@ -40,8 +40,9 @@ std::uint8_t toSrgb8Direct(float linear);
 
 // Writes the image to `path`. The file is first written beside its destination under a
 // temporary name and renamed into place only when complete, so a failure leaves no partial
-// file. Throws ImageError naming the path.
-void writeImage(const Image& image, const std::string& path);
+// file. A PNG is compressed on up to `threads` threads; its bytes are the same for any count.
+// Throws ImageError naming the path.
+void writeImage(const Image& image, const std::string& path, int threads = 1);
 
 // Removes the temporary file writeImage is filling at this moment, if any. Only for a signal
 // handler that ends the program at once: it is async-signal-safe and does nothing else, so an
@@ -52,7 +53,11 @@ void removePendingImageFile() noexcept;
 // comparisons. Throws ImageError.
 std::vector<std::uint8_t> readPng8(const std::string& path, int& width, int& height);
 
-// The bytes writeImage puts into a PNG for this image (RGBA, 8-bit, sRGB).
+// The pixels writeImage puts into a PNG for this image (RGBA, 8-bit, sRGB).
 std::vector<std::uint8_t> toPng8(const Image& image);
+
+// The whole PNG file writeImage writes for this image, compressed on up to `threads` threads:
+// the same bytes for any count. Throws ImageError for an image PNG cannot hold.
+std::vector<std::uint8_t> encodePng(const Image& image, int threads = 1);
 
 } // namespace velquin::renderer

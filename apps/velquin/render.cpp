@@ -377,7 +377,7 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
                 return interruptedExitCode();
             }
             try {
-                writeImage(img, out);
+                writeImage(img, out, opt.threads);
             } catch (const ImageError& e) {
                 std::fprintf(stderr, "velquin render: interrupted, and %s\n", e.what());
                 return interruptedExitCode();
@@ -389,7 +389,7 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
             return interruptedExitCode();
         }
         try {
-            writeImage(img, out);
+            writeImage(img, out, opt.threads);
         } catch (const ImageError& e) {
             throw InputError(e.what());
         }

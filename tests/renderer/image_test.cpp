@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <OpenEXR/ImfRgbaFile.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <random>
 #include <unistd.h>
 
 namespace velquin::renderer {
@@ -116,6 +118,98 @@ TEST(ImageTest, PngRoundTripKeepsEveryByte) {
     EXPECT_EQ(back[(1 * 3 + 2) * 4 + 0], toSrgb8(0.2f));
     EXPECT_EQ(back[(1 * 3 + 2) * 4 + 1], toSrgb8(0.3f));
     EXPECT_EQ(back[0 * 4 + 3], 0);
+}
+
+std::uint32_t be32(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           std::uint32_t{p[3]};
+}
+
+// The PNG's chunks checked one by one (length, type, CRC), and its image data inflated as one
+// zlib stream (which checks its Adler-32); returns the inflated bytes.
+std::vector<std::uint8_t> inflatedPng(const std::vector<std::uint8_t>& png, int w, int h) {
+    static const std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    EXPECT_TRUE(png.size() > 8 && std::memcmp(png.data(), signature, 8) == 0);
+    std::vector<std::uint8_t> idat;
+    std::vector<std::string> types;
+    for (std::size_t at = 8; at + 12 <= png.size();) {
+        const std::size_t len = be32(&png[at]);
+        EXPECT_LE(at + 12 + len, png.size());
+        if (at + 12 + len > png.size())
+            break;
+        const std::string type(png.begin() + static_cast<std::ptrdiff_t>(at) + 4,
+                               png.begin() + static_cast<std::ptrdiff_t>(at) + 8);
+        const std::uint8_t* data = &png[at + 8];
+        EXPECT_EQ(crc32(0, &png[at + 4], static_cast<uInt>(len + 4)), be32(data + len)) << type;
+        if (type == "IHDR") {
+            EXPECT_EQ(len, 13u);
+            EXPECT_EQ(be32(data), static_cast<std::uint32_t>(w));
+            EXPECT_EQ(be32(data + 4), static_cast<std::uint32_t>(h));
+            EXPECT_EQ(std::vector<std::uint8_t>(data + 8, data + 13),
+                      (std::vector<std::uint8_t>{8, 6, 0, 0, 0}));
+        }
+        if (type == "IDAT")
+            idat.insert(idat.end(), data, data + len);
+        if (types.empty() || types.back() != type)
+            types.push_back(type);
+        at += 12 + len;
+    }
+    EXPECT_EQ(types, (std::vector<std::string>{"IHDR", "sRGB", "IDAT", "IEND"}));
+    const std::size_t rowBytes = 1 + static_cast<std::size_t>(w) * 4;
+    std::vector<std::uint8_t> raw(rowBytes * static_cast<std::size_t>(h) + 1);
+    uLongf got = static_cast<uLongf>(raw.size());
+    EXPECT_EQ(uncompress(raw.data(), &got, idat.data(), static_cast<uLong>(idat.size())), Z_OK);
+    raw.resize(got);
+    return raw;
+}
+
+// Every row Up-filtered, as written out here from the 8-bit pixels.
+std::vector<std::uint8_t> upFiltered(const std::vector<std::uint8_t>& px, int w, int h) {
+    const std::size_t n = static_cast<std::size_t>(w) * 4;
+    std::vector<std::uint8_t> out;
+    for (int y = 0; y < h; ++y) {
+        out.push_back(2);
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint8_t above = y > 0 ? px[(static_cast<std::size_t>(y) - 1) * n + i] : 0;
+            out.push_back(
+                static_cast<std::uint8_t>(px[static_cast<std::size_t>(y) * n + i] - above));
+        }
+    }
+    return out;
+}
+
+// The picture is compressed in pieces of rows on several threads and joined into one zlib
+// stream: the file must be a sound PNG holding every pixel, with the same bytes for any thread
+// count. The sizes give one piece, several, pieces of one row, and data that does not compress.
+TEST(ImageTest, PngPiecesMakeOneSoundStreamWhateverTheThreads) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<float> u(-0.1f, 1.1f);
+    struct Case {
+        int w, h;
+        bool noise;
+    };
+    for (const Case c : {Case{1, 1, true}, Case{3, 2, false}, Case{2000, 70, true},
+                         Case{40000, 3, true}, Case{37, 3000, false}, Case{512, 512, false}}) {
+        Image img(c.w, c.h);
+        for (int y = 0; y < c.h; ++y)
+            for (int x = 0; x < c.w; ++x)
+                for (int k = 0; k < 4; ++k)
+                    img.pixel(x, y)[k] =
+                        c.noise ? u(rng) : 0.001f * static_cast<float>((x + 3 * y + k) % 997);
+        SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+        const std::vector<std::uint8_t> one = encodePng(img, 1);
+        EXPECT_EQ(inflatedPng(one, c.w, c.h), upFiltered(toPng8(img), c.w, c.h));
+        for (int threads : {2, 3, 8})
+            EXPECT_TRUE(encodePng(img, threads) == one) << threads << " threads";
+    }
+    // And libpng reads back what was written through the file on several threads.
+    Image img(700, 300);
+    for (std::size_t i = 0; i < img.rgba.size(); ++i)
+        img.rgba[i] = u(rng);
+    fs::path path = scratch("threads.png");
+    writeImage(img, path.string(), 3);
+    int w = 0, h = 0;
+    EXPECT_EQ(readPng8(path.string(), w, h), toPng8(img));
 }
 
 TEST(ImageTest, ExrIsLinearWithAlpha) {
