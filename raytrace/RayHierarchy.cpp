@@ -32,15 +32,13 @@ struct BoxSum {
     void add(const BuildInput& in, const float c[3], std::int32_t k) {
         const float r =
             in.perBallRadius != nullptr ? static_cast<float>(in.perBallRadius[k]) : in.radius;
+        // Written as selects, which compile to min and max instructions of these very
+        // semantics (the kept value on ties and NaN), without a branch.
         for (int a = 0; a < 3; ++a) {
             const float lo = c[a] - r;
             const float hi = c[a] + r;
-            if (lo < mn[a]) {
-                mn[a] = lo;
-            }
-            if (hi > mx[a]) {
-                mx[a] = hi;
-            }
+            mn[a] = lo < mn[a] ? lo : mn[a];
+            mx[a] = hi > mx[a] ? hi : mx[a];
         }
     }
     void copyTo(float outMin[3], float outMax[3]) const {
@@ -60,10 +58,10 @@ struct BuildItem {
 
 // The tree is built over one array of metaballs that each split partitions in place,
 // stably, so that every node's range keeps the order its list had: leaves list their metaballs
-// in increasing number, and the sums over a leaf run in that order. A split sums both sides'
-// boxes as it partitions, in that same order, so every box equals the one summed over its list
-// afresh (a minimum depends on the order only through signed zeros, and the order is the
-// same). Subtrees own disjoint ranges, so the two sides of a split can be built at once.
+// in increasing number, and the sums over a leaf run in that order. Each side's box is summed
+// over its range in that same order, so it equals the one summed over its list afresh (a
+// minimum depends on the order only through signed zeros, and the order is the same). Subtrees own
+// disjoint ranges, so the two sides of a split can be built at once.
 class TreeBuilder {
 public:
     TreeBuilder(const BuildInput& in, BuildItem* items, BuildItem* scratch)
@@ -92,18 +90,17 @@ public:
         const float split = (node->min[axis] + node->max[axis]) * 0.5f;
 
         // Lower side packed down in place (it never overtakes the reading), upper side into the
-        // same range of the scratch array, then copied back after it.
-        BoxSum lowerBox, upperBox;
+        // same range of the scratch array, then copied back after it. Each item is written to
+        // both and only the count of its side moves on: the side is a coin toss, and a branch
+        // on it was mispredicted half the time.
         std::size_t nl = lo, nu = lo;
         for (std::size_t i = lo; i < hi; ++i) {
             const BuildItem item = items_[i];
-            if (item.c[axis] < split) {
-                items_[nl++] = item;
-                lowerBox.add(in_, item.c, item.k);
-            } else {
-                scratch_[nu++] = item;
-                upperBox.add(in_, item.c, item.k);
-            }
+            const bool lower = item.c[axis] < split;
+            items_[nl] = item;
+            scratch_[nu] = item;
+            nl += lower ? 1 : 0;
+            nu += lower ? 0 : 1;
         }
         std::copy(scratch_ + lo, scratch_ + nu, items_ + nl);
 
@@ -113,9 +110,10 @@ public:
         const bool forced = nl == lo || nl == hi;
         if (forced) {
             mid = lo + (hi - lo) / 2;
-            lowerBox = boxOf(lo, mid);
-            upperBox = boxOf(mid, hi);
         }
+        // Each side's box summed over its range, in the order of its list.
+        const BoxSum lowerBox = boxOf(lo, mid);
+        const BoxSum upperBox = boxOf(mid, hi);
 
         const float extent = node->max[axis] - node->min[axis];
         auto child = [&, d, forced, extent](std::size_t a, std::size_t b, const BoxSum& childBox,
