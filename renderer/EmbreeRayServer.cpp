@@ -8,8 +8,6 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
-#include <system_error>
-#include <utility>
 
 namespace velquin::renderer {
 namespace {
@@ -122,86 +120,14 @@ void setupRay(RTCRay& r, const VR::RayBase& ray) {
     r.flags = 0;
 }
 
-std::size_t serverThreads(int numThreads) {
-    return static_cast<std::size_t>(numThreads > 0 ? numThreads : 1);
-}
-
-RTCDevice newDevice(std::size_t threads) {
-    // Embree builds on as many threads as the render has, not on every core: --threads 1
-    // means one core.
-    const std::string config = "threads=" + std::to_string(threads);
-    return rtcNewDevice(config.c_str());
-}
-
-void unitBounds(const RTCBoundsFunctionArguments* args) {
-    RTCBounds* b = args->bounds_o;
-    b->lower_x = b->lower_y = b->lower_z = -1.0f;
-    b->upper_x = b->upper_y = b->upper_z = 1.0f;
-}
-
-void noIntersection(const RTCIntersectFunctionNArguments*) {}
-
-// A build of the kind every frame makes (one user geometry, robust), thrown away: Embree sets up
-// its thread pool and builders in its first build, and this one pays for that.
-void firstBuild(RTCDevice device) {
-    RTCScene scene = rtcNewScene(device);
-    if (!scene)
-        return;
-    RTCGeometry g = rtcNewGeometry(device, RTC_GEOMETRY_TYPE_USER);
-    if (g) {
-        rtcSetGeometryUserPrimitiveCount(g, 1);
-        rtcSetGeometryBoundsFunction(g, unitBounds, nullptr);
-        rtcSetGeometryIntersectFunction(g, noIntersection);
-        rtcCommitGeometry(g);
-        rtcAttachGeometry(scene, g);
-        rtcReleaseGeometry(g);
-    }
-    rtcSetSceneFlags(scene, RTC_SCENE_FLAG_ROBUST);
-    rtcCommitScene(scene);
-    rtcReleaseScene(scene);
-}
-
 } // namespace
 
-RayServerStart::RayServerStart(int numThreads)
-    : numThreads_(static_cast<int>(serverThreads(numThreads))) {
-    if (numThreads_ < 2)
-        return;
-    try {
-        thread_ = std::thread([this] {
-            RTCDevice device = newDevice(static_cast<std::size_t>(numThreads_));
-            if (device)
-                firstBuild(device);
-            device_ = device;
-        });
-    } catch (const std::system_error&) {
-        // No thread: the server starts its device itself.
-    }
-}
-
-RayServerStart::~RayServerStart() {
-    wait();
-    if (device_)
-        rtcReleaseDevice(device_);
-}
-
-void RayServerStart::wait() {
-    if (thread_.joinable())
-        thread_.join();
-}
-
-RTCDeviceTy* RayServerStart::take(int numThreads) {
-    wait();
-    if (static_cast<int>(serverThreads(numThreads)) != numThreads_)
-        return nullptr;
-    return std::exchange(device_, nullptr);
-}
-
-EmbreeRayServer::EmbreeRayServer(int numThreads, RayServerStart* start)
-    : threads_(serverThreads(numThreads)) {
-    device_ = start ? start->take(numThreads) : nullptr;
-    if (!device_)
-        device_ = newDevice(threads_.size());
+EmbreeRayServer::EmbreeRayServer(int numThreads)
+    : threads_(static_cast<std::size_t>(numThreads > 0 ? numThreads : 1)) {
+    // Embree builds on as many threads as the render has, not on every core: --threads 1
+    // means one core.
+    const std::string config = "threads=" + std::to_string(threads_.size());
+    device_ = rtcNewDevice(config.c_str());
     if (!device_)
         throw std::runtime_error("cannot start the ray server (Embree device)");
 }

@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 struct RTCDeviceTy;
@@ -32,36 +31,9 @@ struct TraceHit {
     Point3 geometricNormal; // triangles only: unnormalised face normal
 };
 
-// Embree takes milliseconds of one core to start: its device, then the thread pool and the
-// builders that its first build sets up. A render with a thread to spare starts it on a thread of
-// its own while the plug-ins and the scene load, and the ray server takes the device ready.
-class RayServerStart {
-public:
-    // Starts a device for numThreads render threads beside the caller. With fewer than two
-    // threads, or when no thread can be had, nothing is started: the server then starts its own
-    // device when it is made, as it would without this.
-    explicit RayServerStart(int numThreads);
-    ~RayServerStart();
-    RayServerStart(const RayServerStart&) = delete;
-    RayServerStart& operator=(const RayServerStart&) = delete;
-
-    // Waits for the start to finish, then hands over its device if one was made for numThreads
-    // threads and none was handed over before; null otherwise. The caller releases it.
-    RTCDeviceTy* take(int numThreads);
-
-private:
-    void wait();
-
-    int numThreads_;
-    RTCDeviceTy* device_ = nullptr;
-    std::thread thread_;
-};
-
 class EmbreeRayServer : public VR::RayServerInterface {
 public:
-    // The device comes from `start` when it holds one for numThreads threads, else it is made
-    // here. Throws std::runtime_error when Embree cannot start.
-    explicit EmbreeRayServer(int numThreads, RayServerStart* start = nullptr);
+    explicit EmbreeRayServer(int numThreads);
     ~EmbreeRayServer() override;
     EmbreeRayServer(const EmbreeRayServer&) = delete;
     EmbreeRayServer& operator=(const EmbreeRayServer&) = delete;

@@ -172,8 +172,7 @@ struct Renderer::Impl {
     float tanHalf = 0.0f, aspect = 1.0f;
 
     Impl(RenderScene& s, const RenderOptions& o)
-        : scene(s), options(o), numThreads(std::max(1, o.threads)),
-          server(numThreads, o.rayServerStart) {}
+        : scene(s), options(o), numThreads(std::max(1, o.threads)), server(numThreads) {}
 
     // ---- shading ----
 

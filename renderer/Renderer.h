@@ -15,8 +15,6 @@
 
 namespace velquin::renderer {
 
-class RayServerStart;
-
 struct Region {
     int x0 = 0, y0 = 0, x1 = 0, y1 = 0; // pixels [x0, x1) x [y0, y1)
 };
@@ -30,8 +28,6 @@ struct RenderOptions {
     // it, running buckets stop at their next row, and renderFrame returns what it has, marked
     // interrupted. Not owned; may be null.
     const std::atomic<bool>* stop = nullptr;
-    // Embree started ahead for `threads` threads (see RayServerStart). Not owned; may be null.
-    RayServerStart* rayServerStart = nullptr;
 };
 
 // Memory ran out in a stage of the render; what() says which, e.g. "out of memory while

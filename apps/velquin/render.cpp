@@ -19,7 +19,6 @@
 #include <thread>
 
 #include "apps/velquin/commands.h"
-#include "renderer/EmbreeRayServer.h"
 #include "renderer/Errors.h"
 #include "renderer/Image.h"
 #include "renderer/PluginHost.h"
@@ -263,12 +262,6 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
         ::unlink(probe.c_str());
     }
 
-    const int threads = a.threads > 0
-                            ? a.threads
-                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    // With threads to spare, Embree starts while the plug-ins and the scene load.
-    RayServerStart rayServerStart(threads);
-
     // Plug-ins before the scene: the scene's objects come from them and must go first.
     // The loader accepts only modules built for the host version this program plays.
 #ifdef VELQUIN_LIB_VERSION
@@ -332,8 +325,9 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
     }
 
     RenderOptions opt;
-    opt.threads = threads;
-    opt.rayServerStart = &rayServerStart;
+    opt.threads = a.threads > 0
+                      ? a.threads
+                      : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     if (!a.region.empty()) {
         if (region.x1 > s.width || region.y1 > s.height)
             throw InputError("--region " + a.region + ": outside the " + std::to_string(s.width) +

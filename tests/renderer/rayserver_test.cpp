@@ -128,41 +128,6 @@ TEST(EmbreeRayServerTest, NearestHitExpansionAndRayIdentity) {
     EXPECT_EQ(rs.storedCount(), 0);
 }
 
-// A device started ahead goes to the first server made for its thread count, and to no other;
-// one that no server takes is released with its start.
-TEST(EmbreeRayServerTest, StartedDeviceIsHandedOverOnceForItsThreadCount) {
-    RayServerStart single(1); // one thread: nothing started, the server makes its own
-    EXPECT_EQ(single.take(1), nullptr);
-
-    RayServerStart unused(2); // never taken: its destructor releases the device
-
-    RayServerStart start(2);
-    EXPECT_EQ(start.take(3), nullptr); // made for two threads, kept for a server of two
-    EmbreeRayServer rs(2, &start);
-    EXPECT_EQ(start.take(2), nullptr); // already handed over
-
-    // The server traces with the device it was handed.
-    TestSphere<VR::StaticBox> ball;
-    ball.c0 = Point3(0, 0, 5);
-    rs.beginFrame();
-    rs.setOwnerTag(3);
-    rs.storeDynamicStaticPrimitive(&ball, &ball, rs.newRenderID());
-    rs.commit();
-    VR::VRayContext rc;
-    rc.threadIndex = 1;
-    shoot(rc, Point3(0, 0, 0), Point3(0, 0, 1));
-    TraceHit h = rs.trace(rc);
-    ASSERT_TRUE(h.hit);
-    EXPECT_EQ(h.ownerTag, 3);
-    EXPECT_DOUBLE_EQ(h.dist, 4.0);
-    rs.endFrame();
-
-    // A server given a start of another thread count makes its own device.
-    RayServerStart other(4);
-    EmbreeRayServer rs2(2, &other);
-    EXPECT_EQ(rs2.numThreads(), 2);
-}
-
 TEST(EmbreeRayServerTest, TrianglesAndPrimitivesCompeteForTheNearestHit) {
     EmbreeRayServer rs(1);
     TestSphere<VR::StaticBox> s;
