@@ -1,6 +1,7 @@
 #include "renderer/Image.h"
 
-#include <OpenEXR/ImfRgbaFile.h>
+#include "renderer/FileFormats.h"
+
 #include <png.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -80,18 +81,15 @@ private:
 };
 
 void writeExrFile(const Image& image, const std::string& file, const std::string& shownPath) {
+    std::string error;
+    bool ok = false;
     try {
-        std::vector<Imf::Rgba> px(static_cast<std::size_t>(image.width) * image.height);
-        for (std::size_t i = 0; i < px.size(); ++i) {
-            const float* s = &image.rgba[i * 4];
-            px[i] = Imf::Rgba(s[0], s[1], s[2], s[3]);
-        }
-        Imf::RgbaOutputFile out(file.c_str(), image.width, image.height, Imf::WRITE_RGBA);
-        out.setFrameBuffer(px.data(), 1, static_cast<std::size_t>(image.width));
-        out.writePixels(image.height);
-    } catch (const std::exception& e) {
-        throw ImageError(shownPath + ": cannot write the image: " + e.what());
+        ok = writeExr(file, image.width, image.height, image.rgba.data(), error);
+    } catch (const std::runtime_error& e) {
+        error = e.what();
     }
+    if (!ok)
+        throw ImageError(shownPath + ": cannot write the image: " + error);
 }
 
 } // namespace

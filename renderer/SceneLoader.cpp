@@ -7,13 +7,9 @@
 #include "platform/max/particles.h"
 #include "platform/max/texmap.h"
 #include "renderer/Errors.h"
+#include "renderer/FileFormats.h"
 #include "renderer/PointFile.h"
 
-#include <assimp/BaseImporter.h>
-#include <assimp/DefaultIOSystem.h>
-#include <assimp/Importer.hpp>
-#include <assimp/postprocess.h>
-#include <assimp/scene.h>
 #include <nlohmann/json.hpp>
 
 #include <cctype>
@@ -73,23 +69,6 @@ std::string typeName(const json& j) {
 const std::map<std::string, std::string> kNodeListAdders = {
     {"nodes", "addMetaball"},
     {"pflow", "addPFMetaball"},
-};
-
-// The importer opens the files a mesh file names (materials, buffers) through this: like the
-// scene's own file names, only regular files are opened, so a mesh naming /dev/zero or a pipe
-// cannot stall the import.
-class RegularFilesOnly : public Assimp::DefaultIOSystem {
-public:
-    bool Exists(const char* file) const override { return regular(file); }
-    Assimp::IOStream* Open(const char* file, const char* mode) override {
-        return regular(file) ? DefaultIOSystem::Open(file, mode) : nullptr;
-    }
-
-private:
-    static bool regular(const char* file) {
-        std::error_code ec;
-        return file && std::filesystem::is_regular_file(file, ec);
-    }
 };
 
 // The importer crashes on some malformed PLY headers (a list property of an unknown type before
@@ -670,90 +649,33 @@ private:
             if (!problem.empty())
                 fail(jpath, "cannot read the mesh file \"" + path + "\": " + problem);
         }
-        Assimp::Importer importer;
-        importer.SetIOHandler(new RegularFilesOnly); // the importer owns it
-        // Only the readers of this extension stay: the importer otherwise hands a file its
-        // reader refuses to whichever reader recognises the content, unchecked.
-        for (std::size_t i = importer.GetImporterCount(); i-- > 0;) {
-            Assimp::BaseImporter* reader = importer.GetImporter(i);
-            const aiImporterDesc* d = importer.GetImporterInfo(i);
-            std::istringstream exts(d && d->mFileExtensions ? d->mFileExtensions : "");
-            bool mine = false;
-            for (std::string e; exts >> e;)
-                mine = mine || "." + e == ext;
-            if (!mine && importer.UnregisterLoader(reader) == AI_SUCCESS)
-                delete reader; // no longer the importer's
-        }
-        // Read first, then validated before any other step touches the data: a file without a
-        // mesh is told apart from a malformed one.
-        const aiScene* s = importer.ReadFile(path, 0);
-        if (s != nullptr && (!s->mRootNode || s->mNumMeshes == 0))
-            fail(jpath, "cannot read the mesh file \"" + path + "\": it holds no mesh");
-        if (s != nullptr)
-            s = importer.ApplyPostProcessing(aiProcess_ValidateDataStructure);
-        if (s != nullptr)
-            s = importer.ApplyPostProcessing(aiProcess_JoinIdenticalVertices |
-                                             aiProcess_PreTransformVertices);
-        if (s == nullptr || !s->mRootNode || s->mNumMeshes == 0)
-            fail(jpath, "cannot read the mesh file \"" + path + "\": " +
-                            (s ? std::string("it holds no mesh") : importer.GetErrorString()));
+        MeshFileData data;
+        std::string problem;
+        if (!readMeshFile(path, data, problem))
+            fail(jpath, problem);
+        const int nv = static_cast<int>(data.positions.size() / 3);
+        const int nf = static_cast<int>(data.triangles.size() / 3);
+        const bool colors = data.colored;
         Mesh mesh;
-        int nv = 0, nf = 0;
-        for (unsigned i = 0; i < s->mNumMeshes; ++i) {
-            const aiMesh* m = s->mMeshes[i];
-            // The host mesh counts in int; the faces must name vertices of their own mesh.
-            if (m->mNumVertices > static_cast<unsigned>(std::numeric_limits<int>::max() - nv))
-                fail(jpath, "the mesh file \"" + path + "\" has too many vertices");
-            nv += static_cast<int>(m->mNumVertices);
-            // Polygons are split into fans here: the importer's own triangulation aborts the
-            // program on some malformed faces.
-            for (unsigned f = 0; f < m->mNumFaces; ++f) {
-                const aiFace& face = m->mFaces[f];
-                if (face.mNumIndices < 3)
-                    continue;
-                for (unsigned k = 0; k < face.mNumIndices; ++k)
-                    if (face.mIndices[k] >= m->mNumVertices)
-                        fail(jpath, "the mesh file \"" + path + "\" has a face naming vertex " +
-                                        std::to_string(face.mIndices[k]) + " of a mesh of " +
-                                        std::to_string(m->mNumVertices));
-                if (face.mNumIndices - 2 >
-                    static_cast<unsigned>(std::numeric_limits<int>::max() - nf))
-                    fail(jpath, "the mesh file \"" + path + "\" has too many faces");
-                nf += static_cast<int>(face.mNumIndices - 2);
-            }
-        }
         mesh.setNumVerts(nv);
         mesh.setNumFaces(nf);
-        bool colors = true;
-        for (unsigned i = 0; i < s->mNumMeshes; ++i)
-            colors = colors && s->mMeshes[i]->HasVertexColors(0);
         if (colors) {
             mesh.setNumVertCol(nv);
             mesh.setNumVCFaces(nf);
         }
-        int vb = 0, fi = 0;
-        for (unsigned i = 0; i < s->mNumMeshes; ++i) {
-            const aiMesh* m = s->mMeshes[i];
-            for (unsigned v = 0; v < m->mNumVertices; ++v) {
-                mesh.verts[vb + static_cast<int>(v)] =
-                    Point3(m->mVertices[v].x, m->mVertices[v].y, m->mVertices[v].z);
-                if (colors)
-                    mesh.vertCol[vb + static_cast<int>(v)] =
-                        Point3(m->mColors[0][v].r, m->mColors[0][v].g, m->mColors[0][v].b);
+        for (int v = 0; v < nv; ++v) {
+            const float* p = &data.positions[static_cast<std::size_t>(v) * 3];
+            mesh.verts[v] = Point3(p[0], p[1], p[2]);
+            if (colors) {
+                const float* c = &data.colors[static_cast<std::size_t>(v) * 3];
+                mesh.vertCol[v] = Point3(c[0], c[1], c[2]);
             }
-            for (unsigned f = 0; f < m->mNumFaces; ++f) {
-                const aiFace& face = m->mFaces[f];
-                for (unsigned k = 1; k + 1 < face.mNumIndices; ++k) {
-                    mesh.faces[fi].setVerts(vb + static_cast<int>(face.mIndices[0]),
-                                            vb + static_cast<int>(face.mIndices[k]),
-                                            vb + static_cast<int>(face.mIndices[k + 1]));
-                    if (colors)
-                        mesh.vcFace[fi] =
-                            TVFace(mesh.faces[fi].v[0], mesh.faces[fi].v[1], mesh.faces[fi].v[2]);
-                    ++fi;
-                }
-            }
-            vb += static_cast<int>(m->mNumVertices);
+        }
+        for (int f = 0; f < nf; ++f) {
+            const int* t = &data.triangles[static_cast<std::size_t>(f) * 3];
+            mesh.faces[f].setVerts(t[0], t[1], t[2]);
+            if (colors)
+                mesh.vcFace[f] = TVFace(t[0], t[1], t[2]);
         }
         return mesh;
     }
