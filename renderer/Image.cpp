@@ -374,12 +374,20 @@ std::vector<std::uint8_t> encodePng(const Image& image, int threads) {
     forEachOnThreads(count, threads,
                      [&](std::size_t i) { deflatePiece(filtered.data(), pieces[i]); });
 
+    // What is joined is let go of as it goes: a large picture would otherwise be held three
+    // times over.
+    std::vector<std::uint8_t>().swap(filtered);
+    std::size_t compressed = 0;
+    for (const DeflatePiece& p : pieces)
+        compressed += p.out.size();
     std::vector<std::uint8_t> idat = {0x78, 0x5E}; // deflate, 32 KiB window, "fast" levels
+    idat.reserve(2 + compressed + 4);
     uLong adler = 1;
-    for (const DeflatePiece& p : pieces) {
+    for (DeflatePiece& p : pieces) {
         if (!p.ok)
             throw ImageError("the PNG encoder failed");
         idat.insert(idat.end(), p.out.begin(), p.out.end());
+        std::vector<std::uint8_t>().swap(p.out);
         adler = adler32_combine(adler, p.adler, static_cast<z_off_t>(p.end - p.begin));
     }
     putBE32(idat, static_cast<std::uint32_t>(adler));
