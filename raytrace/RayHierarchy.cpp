@@ -75,6 +75,24 @@ public:
         return box;
     }
 
+    // Items [lo, hi) split at `split` on `axis`: the lower side packed down in place from lo (it
+    // never overtakes the reading) up to nl, the upper side into the same places of the scratch
+    // array from lo up to nu. Each item is written to both and only the count of its side moves
+    // on: the side is a coin toss, and a branch on it was mispredicted half the time.
+    void partition(std::size_t lo, std::size_t hi, int axis, float split, std::size_t& nl,
+                   std::size_t& nu) {
+        nl = lo;
+        nu = lo;
+        for (std::size_t i = lo; i < hi; ++i) {
+            const BuildItem item = items_[i];
+            const bool lower = item.c[axis] < split;
+            items_[nl] = item;
+            scratch_[nu] = item;
+            nl += lower ? 1 : 0;
+            nu += lower ? 0 : 1;
+        }
+    }
+
     // A branch at depth d over items [lo, hi), whose box is given. threads: how many threads
     // this subtree may keep busy.
     std::unique_ptr<BVHNode> branch(std::size_t lo, std::size_t hi, const BoxSum& box,
@@ -89,20 +107,30 @@ public:
         const int axis = longestAxis(e);
         const float split = (node->min[axis] + node->max[axis]) * 0.5f;
 
-        // Lower side packed down in place (it never overtakes the reading), upper side into the
-        // same range of the scratch array, then copied back after it. Each item is written to
-        // both and only the count of its side moves on: the side is a coin toss, and a branch
-        // on it was mispredicted half the time.
-        std::size_t nl = lo, nu = lo;
-        for (std::size_t i = lo; i < hi; ++i) {
-            const BuildItem item = items_[i];
-            const bool lower = item.c[axis] < split;
-            items_[nl] = item;
-            scratch_[nu] = item;
-            nl += lower ? 1 : 0;
-            nu += lower ? 0 : 1;
+        // With a thread to spare, the two halves of the range are partitioned at once and their
+        // lower sides, then their upper sides, laid end to end: the same stable order.
+        const bool together = threads >= 2 && hi - lo >= kParallelMinimum;
+        std::size_t nl = lo;
+        bool split2 = false;
+        if (together) {
+            const std::size_t m = lo + (hi - lo) / 2;
+            std::size_t nlA = lo, nuA = lo, nlB = m, nuB = m;
+            split2 = runSideBySide([&] { partition(m, hi, axis, split, nlB, nuB); },
+                                   [&] { partition(lo, m, axis, split, nlA, nuA); });
+            if (split2) {
+                // The upper sides' places held the halves' own items, all read by now.
+                std::memmove(static_cast<void*>(items_ + nlA), items_ + m,
+                             (nlB - m) * sizeof(BuildItem));
+                nl = nlA + (nlB - m);
+                std::copy(scratch_ + lo, scratch_ + nuA, items_ + nl);
+                std::copy(scratch_ + m, scratch_ + nuB, items_ + nl + (nuA - lo));
+            }
         }
-        std::copy(scratch_ + lo, scratch_ + nu, items_ + nl);
+        if (!split2) {
+            std::size_t nu = lo;
+            partition(lo, hi, axis, split, nl, nu);
+            std::copy(scratch_ + lo, scratch_ + nu, items_ + nl);
+        }
 
         // One side empty: the order is untouched, and the halves are the first floor(n/2)
         // and the rest, as forceSplitIfEmpty makes them.
@@ -112,8 +140,12 @@ public:
             mid = lo + (hi - lo) / 2;
         }
         // Each side's box summed over its range, in the order of its list.
-        const BoxSum lowerBox = boxOf(lo, mid);
-        const BoxSum upperBox = boxOf(mid, hi);
+        BoxSum lowerBox, upperBox;
+        if (!together || !runSideBySide([&] { upperBox = boxOf(mid, hi); },
+                                        [&] { lowerBox = boxOf(lo, mid); })) {
+            lowerBox = boxOf(lo, mid);
+            upperBox = boxOf(mid, hi);
+        }
 
         const float extent = node->max[axis] - node->min[axis];
         auto child = [&, d, forced, extent](std::size_t a, std::size_t b, const BoxSum& childBox,

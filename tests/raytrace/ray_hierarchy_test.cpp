@@ -306,6 +306,23 @@ TEST(RayHierarchyBuild, InPlaceAndParallelBuildsMakeThePlainTree) {
             expectSameTree(*want, *root, "root");
         }
     }
+    // One pile at the top: the first split, made by two threads at once, finds every centre on
+    // one side and must fall back to halves in list order.
+    const int m = 60000;
+    std::vector<float> pile(3 * static_cast<std::size_t>(m));
+    for (int i = 0; i < m; ++i) {
+        pile[3 * static_cast<std::size_t>(i)] = 5.0f;
+        pile[3 * static_cast<std::size_t>(i) + 1] = i % 3 == 0 ? -0.0f : 0.0f;
+        pile[3 * static_cast<std::size_t>(i) + 2] = 7.0f;
+    }
+    Indices first(all.begin(), all.begin() + m);
+    auto want = plainBuild(pile.data(), nullptr, 2.0f, 15, 3, 8.0f, first, 1, false);
+    for (int threads : {1, 2, 4}) {
+        std::unique_ptr<BVHNode> root;
+        buildTree(root, pile.data(), nullptr, m, 2.0f, 15, 3, 8.0f, threads);
+        SCOPED_TRACE("pile, threads " + std::to_string(threads));
+        expectSameTree(*want, *root, "root");
+    }
 }
 
 TEST(RayHierarchyBuild, EmptyAndSingleInputs) {
