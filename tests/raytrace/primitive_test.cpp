@@ -2,6 +2,8 @@
 // rules, texture modulation, motion segments, hit records, and concurrent use.
 #include <gtest/gtest.h>
 
+#include <bit>
+
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -162,6 +164,40 @@ TEST(StaticPrimitive, EmptyFrameHasAnInvertedBoxAndNoHits) {
     EXPECT_EQ(prim.bbox.pmax.x, -1e20f);
     SurfaceHit hit;
     EXPECT_FALSE(prim.intersectSurface(rayFrom(0, 0, -50, 0, 0, 1), hit));
+}
+
+// The box handed to the renderer: every centre grown by its radius in single precision, the
+// global one or each metaball's own, as summed here in index order.
+TEST(StaticPrimitive, BoxGrowsEveryCentreByItsRadius) {
+    Cloud cloud = makeCloud(70000, 300.0f, 17);
+    for (int i = 0; i < 40; ++i) // ties at the edges of the box
+        cloud.positions[3 * static_cast<std::size_t>(i)] = i % 2 == 0 ? -306.0f : 306.0f;
+    for (bool sizes : {false, true}) {
+        float want[6] = {1e20f, 1e20f, 1e20f, -1e20f, -1e20f, -1e20f};
+        for (std::size_t i = 0; i < cloud.sizes.size(); ++i) {
+            const float r = sizes ? static_cast<float>(cloud.sizes[i]) : 10.0f;
+            for (int a = 0; a < 3; ++a) {
+                const float lo = cloud.positions[3 * i + static_cast<std::size_t>(a)] - r;
+                const float hi = cloud.positions[3 * i + static_cast<std::size_t>(a)] + r;
+                want[a] = lo < want[a] ? lo : want[a];
+                want[a + 3] = hi > want[a + 3] ? hi : want[a + 3];
+            }
+        }
+        for (int threads : {1, 2}) {
+            VelquinMetaballPrimitiveStatic prim;
+            CompiledFrame frame;
+            frame.params = defaultParams();
+            frame.count = static_cast<std::int32_t>(cloud.sizes.size());
+            frame.positions = copyArray(cloud.positions);
+            frame.sizes = sizes ? copyArray(cloud.sizes) : nullptr;
+            frame.threads = threads;
+            ASSERT_TRUE(prim.setup(frame));
+            for (int k = 0; k < 6; ++k)
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(prim.bbox[k]),
+                          std::bit_cast<std::uint32_t>(want[k]))
+                    << "bound " << k << (sizes ? ", sizes" : "") << ", threads " << threads;
+        }
+    }
 }
 
 TEST(StaticPrimitive, HitsASingleBallFromOutsideAndReportsTheExitFromInside) {
