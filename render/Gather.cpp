@@ -6,6 +6,7 @@
 #include <new>
 
 #include "object/ParamIds.h"
+#include "raytrace/SideBySide.h"
 #include "render/GatherRoutes.h"
 
 namespace velquin {
@@ -78,7 +79,10 @@ struct Outputs {
 // tell a negative size from a positive one; their skip of a squared size that is not above 0
 // (field/Evaluators.cpp) guards the kernels' 0/0 for a zero size handed to them directly and
 // never fires for gathered metaballs.
-bool accept(GatherBuffers& b, int i, bool moving) {
+// What accept decided for one metaball.
+enum class Verdict : std::uint8_t { Kept, NonFinite, NonPositiveSize };
+
+Verdict accept(const GatherBuffers& b, int i, bool moving) {
     bool finite = usable3(b.positions[i]);
     if (moving)
         finite =
@@ -96,21 +100,65 @@ bool accept(GatherBuffers& b, int i, bool moving) {
     }
     if (b.useColor)
         finite = finite && usable3(b.colors[i]);
-    if (!finite) {
-        ++b.droppedNonFinite;
-        return false;
-    }
+    if (!finite)
+        return Verdict::NonFinite;
     if (b.useScale) {
-        if (!(s0 > 0.0) || !(s1 > 0.0)) {
-            ++b.droppedNonPositiveSize;
-            return false;
-        }
+        if (!(s0 > 0.0) || !(s1 > 0.0))
+            return Verdict::NonPositiveSize;
     }
-    return true;
+    return Verdict::Kept;
+}
+
+// The verdicts on metaballs [from, to): keep[i] is 1 for the kept ones; the counts are added up.
+struct Tally {
+    std::int32_t kept = 0, nonFinite = 0, nonPositiveSize = 0;
+};
+Tally judge(const GatherBuffers& b, bool moving, int from, int to, std::uint8_t* keep) {
+    Tally t;
+    for (int i = from; i < to; ++i) {
+        const Verdict v = accept(b, i, moving);
+        keep[i] = v == Verdict::Kept ? 1 : 0;
+        t.kept += keep[i];
+        t.nonFinite += v == Verdict::NonFinite ? 1 : 0;
+        t.nonPositiveSize += v == Verdict::NonPositiveSize ? 1 : 0;
+    }
+    return t;
+}
+
+// The kept metaballs among [from, to) into the outputs from place j on.
+void copyKept(const GatherBuffers& b, bool moving, int from, int to, const std::uint8_t* keep,
+              std::size_t j, Outputs& out) {
+    for (int i = from; i < to; ++i) {
+        if (!keep[i])
+            continue;
+        const Point3& p = b.positions[i];
+        out.positions[3 * j] = p.x;
+        out.positions[3 * j + 1] = p.y;
+        out.positions[3 * j + 2] = p.z;
+        if (moving) {
+            const Point3& d = b.displacements[i];
+            out.displacements[3 * j] = d.x;
+            out.displacements[3 * j + 1] = d.y;
+            out.displacements[3 * j + 2] = d.z;
+        }
+        if (b.useScale) {
+            out.sizes[j] = static_cast<double>(b.sizes[i]);
+            if (moving)
+                out.sizeDeltas[j] = static_cast<double>(b.sizeDeltas[i]);
+        }
+        if (b.useColor) {
+            const Point3& c = b.colors[i];
+            out.colors[3 * j] = c.x;
+            out.colors[3 * j + 1] = c.y;
+            out.colors[3 * j + 2] = c.z;
+        }
+        ++j;
+    }
 }
 
 // Copies the accepted metaballs into arrays of the final size. False when memory runs out (the
-// outputs are then all null).
+// outputs are then all null). With threads to spare, a large gathering is judged and copied in
+// two halves at once, the second half's place following the first half's count.
 bool copyOut(GatherBuffers& b, bool moving, std::int32_t& count, Outputs& out) {
     int n = b.positions.Count();
     // The lists are parallel by construction; never read past the shortest used one.
@@ -124,14 +172,20 @@ bool copyOut(GatherBuffers& b, bool moving, std::int32_t& count, Outputs& out) {
         n = b.colors.Count();
 
     // First pass: decide (the counters are bumped once per dropped metaball).
-    int kept = 0;
     std::uint8_t* keep = new (std::nothrow) std::uint8_t[static_cast<size_t>(n) + 1];
     if (!keep)
         return false;
-    for (int i = 0; i < n; ++i) {
-        keep[i] = accept(b, i, moving) ? 1 : 0;
-        kept += keep[i];
+    const bool halves = b.threads >= 2 && static_cast<std::size_t>(n) >= kParallelMinimum;
+    const int half = n / 2;
+    Tally first, second;
+    if (!halves || !runSideBySide([&] { second = judge(b, moving, half, n, keep); },
+                                  [&] { first = judge(b, moving, 0, half, keep); })) {
+        first = judge(b, moving, 0, n, keep);
+        second = Tally();
     }
+    const int kept = first.kept + second.kept;
+    b.droppedNonFinite += first.nonFinite + second.nonFinite;
+    b.droppedNonPositiveSize += first.nonPositiveSize + second.nonPositiveSize;
 
     const size_t k = static_cast<size_t>(kept);
     out.positions = new (std::nothrow) float[3 * k];
@@ -158,33 +212,10 @@ bool copyOut(GatherBuffers& b, bool moving, std::int32_t& count, Outputs& out) {
         return false;
     }
 
-    size_t j = 0;
-    for (int i = 0; i < n; ++i) {
-        if (!keep[i])
-            continue;
-        const Point3& p = b.positions[i];
-        out.positions[3 * j] = p.x;
-        out.positions[3 * j + 1] = p.y;
-        out.positions[3 * j + 2] = p.z;
-        if (moving) {
-            const Point3& d = b.displacements[i];
-            out.displacements[3 * j] = d.x;
-            out.displacements[3 * j + 1] = d.y;
-            out.displacements[3 * j + 2] = d.z;
-        }
-        if (b.useScale) {
-            out.sizes[j] = static_cast<double>(b.sizes[i]);
-            if (moving)
-                out.sizeDeltas[j] = static_cast<double>(b.sizeDeltas[i]);
-        }
-        if (b.useColor) {
-            const Point3& c = b.colors[i];
-            out.colors[3 * j] = c.x;
-            out.colors[3 * j + 1] = c.y;
-            out.colors[3 * j + 2] = c.z;
-        }
-        ++j;
-    }
+    const auto firstKept = static_cast<std::size_t>(first.kept);
+    if (!halves || !runSideBySide([&] { copyKept(b, moving, half, n, keep, firstKept, out); },
+                                  [&] { copyKept(b, moving, 0, half, keep, 0, out); }))
+        copyKept(b, moving, 0, n, keep, 0, out);
     delete[] keep;
     count = kept;
     return true;

@@ -25,6 +25,8 @@ struct GatherBuffers {
     float defaultSizeDelta = 0.0f;
     float baseSize = 20.0f;          // the frame's radius
     float velocityThreshold = -1.0f; // moving only
+    // The render's threads: a large gathering is copied out on two when there are two.
+    int threads = 1;
     // Metaballs the last gathering call left out of its outputs: a position, displacement, size,
     // size delta or colour that is not finite or whose square would overflow single precision
     // (magnitude 2^64 or more; it would poison every field sum it touches), and,

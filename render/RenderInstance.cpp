@@ -383,11 +383,13 @@ void VelquinMetaballInstanceOf<Box, Primitive>::compile(TimeValue t, VR::VRayCor
 
     stats.nonFinite = 0;
     stats.nonPositiveSize = 0;
+    const int threads = vray != nullptr ? std::max(1, vray->getSequenceData().numThreads) : 1;
     if constexpr (!kMoving) {
         if (pblock != nullptr) {
             GatherBuffers buffers;
             buffers.defaultSizeDelta = 0.0f;
             buffers.baseSize = params.radius;
+            buffers.threads = threads;
             if (!gatherStatic(buffers, switches.useScale, switches.useColor, count, positions,
                               sizes, colors, pblock, t)) {
                 count = 0;
@@ -424,6 +426,7 @@ void VelquinMetaballInstanceOf<Box, Primitive>::compile(TimeValue t, VR::VRayCor
             buffers.defaultSizeDelta = 0.0f;
             buffers.baseSize = params.radius;
             buffers.velocityThreshold = switches.velocityThreshold;
+            buffers.threads = threads;
             // Only segment 0 carries colours; they are indexed by metaball in every segment.
             const bool useColor = i == 0 && switches.useColor;
             float* segColors = nullptr;
@@ -470,7 +473,7 @@ void VelquinMetaballInstanceOf<Box, Primitive>::compile(TimeValue t, VR::VRayCor
         frame.renderId = id;
         frame.hitTables = hitTables;
         frame.hitTableCount = hitTableCount;
-        frame.threads = vray != nullptr ? std::max(1, vray->getSequenceData().numThreads) : 1;
+        frame.threads = threads;
         primitive.setup(frame);
     } else {
         CompiledMovingFrame frame;

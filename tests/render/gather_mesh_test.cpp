@@ -2,6 +2,9 @@
 // conversions, and moving segments.
 #include "gather_fixture.h"
 
+#include <cstring>
+#include <limits>
+
 namespace velquin::gathertest {
 namespace {
 
@@ -59,6 +62,43 @@ TEST_F(GatherMeshTest, SoftSelectionScalesTheRadius) {
     EXPECT_EQ(g.sizes[2], 20.0);
     EXPECT_EQ(buffers.droppedNonPositiveSize, 1);
     EXPECT_EQ(buffers.droppedNonFinite, 0);
+}
+
+// A large gathering is judged and copied in two halves on two threads: the same outputs and
+// counts as on one, with unusable metaballs on both sides of the middle.
+TEST_F(GatherMeshTest, TwoThreadsGatherWhatOneDoes) {
+    const int n = 120001;
+    Mesh m;
+    m.setNumVerts(n);
+    m.setVDataSupport(VDATA_SELECT);
+    for (int i = 0; i < n; ++i) {
+        const float x = static_cast<float>(i);
+        m.setVert(i, Point3(i % 997 == 0 ? std::numeric_limits<float>::quiet_NaN() : x, 1, 2));
+        m.vertexFloat(VDATA_SELECT)[i] = i % 1013 == 0 ? 0.0f : 1.0f - x * 1e-6f;
+    }
+    pb.addNode(triNode(m));
+    buffers.baseSize = 20.0f;
+    Gathered one, two;
+    buffers.threads = 1;
+    gatherStill(one, buffers, pb.get(), 0, true, false);
+    const std::int32_t nonFinite = buffers.droppedNonFinite;
+    const std::int32_t nonPositive = buffers.droppedNonPositiveSize;
+    buffers.threads = 2;
+    gatherStill(two, buffers, pb.get(), 0, true, false);
+    ASSERT_TRUE(one.ok && two.ok);
+    EXPECT_EQ(nonFinite, 121);
+    EXPECT_EQ(nonPositive, 118); // 0 is a multiple of 997 too: counted as not finite
+    EXPECT_EQ(one.count, n - nonFinite - nonPositive);
+    ASSERT_EQ(two.count, one.count);
+    EXPECT_EQ(buffers.droppedNonFinite, nonFinite);
+    EXPECT_EQ(buffers.droppedNonPositiveSize, nonPositive);
+    const auto k = static_cast<std::size_t>(one.count);
+    EXPECT_EQ(std::memcmp(one.positions, two.positions, 3 * k * sizeof(float)), 0);
+    EXPECT_EQ(std::memcmp(one.sizes, two.sizes, k * sizeof(double)), 0);
+    // The halves meet in the right place: vertex 60000 follows vertex 59999.
+    const std::int32_t before = 59999 - 59999 / 997 - 1 - 59999 / 1013; // kept ahead of it
+    EXPECT_EQ(two.pos(before).x, 59999.0f);
+    EXPECT_EQ(two.pos(before + 1).x, 60000.0f);
 }
 
 // Two triangles sharing vertices 1 and 2, a degenerate face touching vertex 4 twice, and vertex
