@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -17,8 +18,9 @@ public:
     float r = 1.0f;
     int expansions[4] = {0, 0, 0, 0};
     int collapses[4] = {0, 0, 0, 0};
-    int lastSlot = -1, lastTag = 0, lastThread = -1;
-    float lastTime = -1.0f;
+    // Written by whichever thread's ray meets the sphere last.
+    std::atomic<int> lastSlot{-1}, lastTag{0}, lastThread{-1};
+    std::atomic<float> lastTime{-1.0f};
 
     Point3 centreAt(float time) const { return c0 + motion * time; }
 
