@@ -365,10 +365,10 @@ std::vector<std::uint8_t> encodePng(const Image& image, int threads) {
         pieces[i].last = i + 1 == count;
     }
     forEachOnThreads(count, threads, [&](std::size_t i) {
-        const int y0 = static_cast<int>(i) * rowsPerPiece;
+        const DeflatePiece& p = pieces[i];
         std::vector<std::uint8_t> rows(2 * (rowBytes - 1));
-        filterUp(image, y0, std::min(h, y0 + rowsPerPiece), rows.data(),
-                 filtered.data() + pieces[i].begin);
+        filterUp(image, static_cast<int>(p.begin / rowBytes), static_cast<int>(p.end / rowBytes),
+                 rows.data(), filtered.data() + p.begin);
     });
     // A piece is primed with data before it, so all of it is filtered first.
     forEachOnThreads(count, threads,
