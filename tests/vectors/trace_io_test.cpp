@@ -2,6 +2,7 @@
 // writer (number formats, null, colour field).
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -351,31 +352,52 @@ TEST(TraceInputErrors, ParametersCheckedByNameTypeAndRange) {
               "params: expected an object, got an array");
 }
 
-// The shared reference inputs read cleanly and compile as their outputs expect.
+// Every shared reference input reads cleanly, holds a frame the trace can compile, and comes
+// with one expected line per ray; whatever case a file holds, these must hold of it.
 TEST(TraceInputFrame, ReferenceInputsParse) {
-    auto load = [](const char* kind) {
-        std::ifstream in(std::string(VELQUIN_VECTORS_DIR) + "/trace/" + kind + ".json");
+    const std::filesystem::path dir = std::filesystem::path(VELQUIN_VECTORS_DIR) / "trace";
+    int inputs = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::filesystem::path path = entry.path();
+        const std::string name = path.filename().string();
+        if (path.extension() != ".json" || name.find(".expected") != std::string::npos) {
+            continue;
+        }
+        SCOPED_TRACE(name);
+        ++inputs;
+        std::ifstream in(path);
         std::ostringstream text;
         text << in.rdbuf();
-        return parseTraceInput(text.str());
-    };
-    const TraceInput st = load("static");
-    EXPECT_EQ(st.count, 60);
-    EXPECT_EQ(st.rays.size(), 40u);
-    EXPECT_FALSE(velquin::frameHasColors(st)); // colours given, "color" left at "None"
-    EXPECT_EQ(compileParams(st).leafSize, 14.0f);
-    const TraceInput mv = load("moving");
-    EXPECT_TRUE(mv.moving);
-    EXPECT_EQ(compileParams(mv).segmentCount, 3);
-    const TraceInput tx = load("texture");
-    ASSERT_NE(tx.texmap, nullptr);
-    EXPECT_EQ(compileParams(tx).texmap, nullptr); // "textureStr" 0.0001 leaves the map out
-    EXPECT_EQ(compileParams(tx).useClamp, 1);
-    const TraceInput co = load("colors");
-    EXPECT_TRUE(velquin::frameHasColors(co));
-    EXPECT_EQ(compileParams(co).colourKernel, 0);
-    EXPECT_EQ(co.sizes.size(), 60u);
-    EXPECT_EQ(compileParams(load("average")).useAverage, 1);
+        TraceInput input;
+        ASSERT_NO_THROW(input = parseTraceInput(text.str()));
+        EXPECT_FALSE(input.rays.empty());
+        if (input.moving) {
+            EXPECT_EQ(static_cast<std::size_t>(compileParams(input).segmentCount),
+                      input.segments.size());
+        } else {
+            EXPECT_EQ(input.positions.size(), 3u * static_cast<std::size_t>(input.count));
+            if (input.hasSizes) {
+                EXPECT_EQ(input.sizes.size(), static_cast<std::size_t>(input.count));
+            }
+        }
+        if (frameHasColors(input) && !input.colors.empty()) {
+            EXPECT_EQ(input.colors.size() % 3, 0u);
+        }
+        // A map the compile keeps is one the input described.
+        if (compileParams(input).texmap != nullptr) {
+            EXPECT_NE(input.texmap, nullptr);
+        }
+        std::ifstream expected(dir / (path.stem().string() + ".expected.jsonl"));
+        ASSERT_TRUE(expected.good()) << "no expected output beside " << name;
+        std::size_t lines = 0;
+        for (std::string line; std::getline(expected, line);) {
+            if (!line.empty()) {
+                ++lines;
+            }
+        }
+        EXPECT_EQ(lines, input.rays.size());
+    }
+    EXPECT_GE(inputs, 5);
 }
 
 // --- output ---
