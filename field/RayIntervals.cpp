@@ -31,6 +31,7 @@ RayInterval* IntervalCollector::newInterval(double tEnter, double tExit, void* p
     interval->tEnter = tEnter;
     interval->tExit = tExit;
     interval->payload = payload;
+    interval->rayData = nullptr;
     interval->next = nullptr;
     return interval;
 }

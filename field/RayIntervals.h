@@ -35,6 +35,9 @@ struct RayInterval {
     double tExit = 0.0;
     void* payload = nullptr;
     RayInterval* next = nullptr;
+    // What a march learned about this leaf for this ray (still metaballs: the metaballs within
+    // reach, see FlatHierarchy::reachSet), made on its first visit; null until then.
+    void* rayData = nullptr;
 };
 
 class IntervalCollector;

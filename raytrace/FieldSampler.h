@@ -61,7 +61,7 @@ public:
         const bool textured = prim_.texture.texmap != nullptr;
         const float tex = textured ? textureAt(prim_.texture, context_, p) : 0.0f;
         typename Source::Summed field;
-        source_.setUp(field, p);
+        setUp(field, p, t);
         bool early = false;
         if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
                 source_.add(iv, field);
@@ -81,6 +81,36 @@ public:
         return true;
     }
 
+    // Bounds, where the source has them (no texture: a map's value is not bounded, so a
+    // textured field is always sampled): no sample in [ta, tb] can cross from outside
+    // (fieldBelow) or from inside (fieldAbove). The list is first fed to tb, which changes
+    // nothing the march decides: the feeder appends in the order it would anyway.
+    bool bounded() const {
+        if constexpr (requires { source_.fieldMost(list_, 0.0, 0.0); }) {
+            return source_.bounded();
+        }
+        return false;
+    }
+    bool fieldBelow(double ta, double tb) {
+        if constexpr (requires { source_.fieldMost(list_, ta, tb); }) {
+            list_.feedTo(tb);
+            return source_.fieldMost(list_, ta, tb) <= prim_.threshold;
+        }
+        return false;
+    }
+    bool fieldAbove(double ta, double tb) {
+        if constexpr (requires { source_.fieldLeast(list_, ta, tb); }) {
+            list_.feedTo(tb);
+            return source_.fieldLeast(list_, ta, tb) >= prim_.threshold;
+        }
+        return false;
+    }
+    void countSkipped() {
+        if (counters_ != nullptr) {
+            ++counters_->skipped;
+        }
+    }
+
     // Walks without removing; the texture after the walk.
     double sampleRefine(double t) {
         countSample();
@@ -89,6 +119,15 @@ public:
     }
 
 private:
+    // Sources that use the sample's t (to pass over metaballs out of reach there) get it.
+    template <class E> void setUp(E& field, const float p[3], double t) const {
+        if constexpr (requires { source_.setUp(field, p, t); }) {
+            source_.setUp(field, p, t);
+        } else {
+            source_.setUp(field, p);
+        }
+    }
+
     void countSample() {
         if (counters_ != nullptr) {
             ++counters_->samples;
@@ -99,7 +138,7 @@ private:
         float p[3];
         samplePointAt(origin_, direction_, t, p);
         E field;
-        source_.setUp(field, p);
+        setUp(field, p, t);
         if (!walkIntervals(list_, t, tPrev, [&](RayInterval* iv) {
                 source_.add(iv, field);
                 return false;
@@ -115,7 +154,7 @@ private:
         float p[3];
         samplePointAt(origin_, direction_, t, p);
         E field;
-        source_.setUp(field, p);
+        setUp(field, p, t);
         walkIntervalsKeep(list_, t, [&](RayInterval* iv) { source_.add(iv, field); });
         double v = finishedValue(field, source_.averageSettings());
         modulateField(prim_.texture, context_, p, v);

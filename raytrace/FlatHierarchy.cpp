@@ -133,6 +133,51 @@ bool FlatHierarchy::build(const BVHNode& root, const float* positions, const dou
     return true;
 }
 
+LeafReach* FlatHierarchy::reachSet(const FlatNode& leaf, const MarchRay& ray, double tAbs,
+                                   IntervalCollector& storage, TraceCounters* counters) const {
+    LeafReach* set = storage.make<LeafReach>();
+    set->error = ray.pointError(tAbs);
+    const std::int32_t count = leaf.count;
+    const bool sized = radiusSq_ != nullptr;
+    if (count <= 0 || (!sized && !(uniformRadiusSq_ > 0.0))) {
+        return set;
+    }
+    set->entries = storage.makeArray<ReachEntry>(static_cast<std::size_t>(count));
+    const float* x = coords_.get() + 3 * static_cast<std::int64_t>(leaf.begin);
+    const float* y = x + count;
+    const float* z = y + count;
+    const double uniformReach = reachDistance(uniformRadiusSq_);
+    std::int32_t n = 0;
+    for (std::int32_t j = 0; j < count; ++j) {
+        const std::int32_t slot = leaf.begin + j;
+        const double r2 = sized ? radiusSq_[slot] : uniformRadiusSq_;
+        if (!(r2 > 0.0)) {
+            continue; // reaches nothing
+        }
+        const ClosestApproach c = closestApproach(ray, x[j], y[j], z[j]);
+        const double h =
+            reachHalfSpan(ray, c.closestSq, sized ? reachDistance(r2) : uniformReach, set->error);
+        if (h < 0.0) {
+            continue; // the ray passes beyond its reach (a NaN keeps it: nothing is proven)
+        }
+        ReachEntry& e = set->entries[n++];
+        e.x = x[j];
+        e.y = y[j];
+        e.z = z[j];
+        e.reach = sized ? reach_[slot] : uniformReach_;
+        e.radiusSq = r2;
+        e.tLow = c.tClosest - h;
+        e.tHigh = c.tClosest + h;
+        e.closest = c;
+    }
+    set->count = n;
+    if (counters != nullptr) {
+        ++counters->leafVisits;
+        counters->candidates += n;
+    }
+    return set;
+}
+
 namespace {
 
 // The heap's order: the smallest (entry, index) on top.

@@ -14,6 +14,7 @@
 #include "field/RayIntervals.h"
 #include "raytrace/HitRecordTable.h"
 #include "raytrace/RayHierarchy.h"
+#include "raytrace/RayReach.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -28,6 +29,23 @@ struct FlatNode {
     std::int32_t begin; // a leaf: its first metaball in the packed arrays
     std::int32_t count; // a leaf: its metaball count; a branch: -1
     const Leaf* leaf;   // a leaf: the tree's leaf (for the evaluators that take index lists)
+};
+
+// One metaball of a leaf that a ray passes within reach of: its packed coordinates and size, the
+// span of t outside which no sample can reach it, and the ray's closest approach.
+struct ReachEntry {
+    float x, y, z;
+    float reach; // the single-precision compare value of its squared size
+    double radiusSq;
+    double tLow, tHigh;
+    ClosestApproach closest;
+};
+
+// The metaballs of one leaf that one ray can reach, in the leaf's order.
+struct LeafReach {
+    std::int32_t count = 0;
+    double error = 0.0; // the sample points' error over the leaf's interval
+    ReachEntry* entries = nullptr;
 };
 
 class FlatHierarchy {
@@ -76,6 +94,25 @@ public:
     template <class K>
     void addLeaf(const FlatNode& leaf, const float p[3], double& sum,
                  TraceCounters* counters) const;
+
+    // The leaf's metaballs that a march along ray can reach at any t with |t| <= tAbs, from
+    // storage (the ray's collector). Every metaball left out computes a squared distance beyond
+    // its reach at every such sample.
+    LeafReach* reachSet(const FlatNode& leaf, const MarchRay& ray, double tAbs,
+                        IntervalCollector& storage, TraceCounters* counters) const;
+
+    // Adds the contributions at the sample (p, t) of a reach set with kernel K: exactly what
+    // addLeaf adds, in the same order, testing only the metaballs whose span holds t.
+    template <class K>
+    static void addReach(const LeafReach& set, const float p[3], double t, double& sum,
+                         TraceCounters* counters);
+
+    // Bounds of what a reach set adds to any sample in [ta, tb] (the computed value, rounding
+    // included): at most fieldMost, at least fieldLeast.
+    template <class K>
+    static double fieldMost(const LeafReach& set, const MarchRay& ray, double ta, double tb);
+    template <class K>
+    static double fieldLeast(const LeafReach& set, const MarchRay& ray, double ta, double tb);
 
     static const FlatNode& nodeOf(const RayInterval& interval) {
         return *static_cast<const FlatNode*>(interval.payload);
@@ -182,6 +219,66 @@ void FlatHierarchy::addLeaf(const FlatNode& leaf, const float p[3], double& sum,
     if (counters != nullptr) {
         counters->contributing += reached;
     }
+}
+
+template <class K>
+void FlatHierarchy::addReach(const LeafReach& set, const float p[3], double t, double& sum,
+                             TraceCounters* counters) {
+    const float px = 0.0f - p[0], py = 0.0f - p[1], pz = 0.0f - p[2];
+    std::int64_t tests = 0;
+    std::int64_t reached = 0;
+    for (std::int32_t k = 0; k < set.count; ++k) {
+        const ReachEntry& e = set.entries[k];
+        if (t < e.tLow || t > e.tHigh) {
+            continue;
+        }
+        ++tests;
+        const float dx = e.x + px;
+        const float dy = e.y + py;
+        const float dz = e.z + pz;
+        float s = dx * dx + dy * dy;
+        s = s + dz * dz;
+        if (s <= e.reach) {
+            sum += K::eval(e.radiusSq, static_cast<double>(s));
+            ++reached;
+        }
+    }
+    if (counters != nullptr) {
+        counters->distanceTests += tests;
+        counters->contributing += reached;
+    }
+}
+
+template <class K>
+double FlatHierarchy::fieldMost(const LeafReach& set, const MarchRay& ray, double ta, double tb) {
+    double most = 0.0;
+    for (std::int32_t k = 0; k < set.count; ++k) {
+        const ReachEntry& e = set.entries[k];
+        if (tb < e.tLow || ta > e.tHigh) {
+            continue;
+        }
+        const double d2 = leastDistanceSq(ray, e.closest, set.error, ta, tb);
+        if (d2 <= e.radiusSq) {
+            most += K::eval(e.radiusSq, d2) + kKernelSlack;
+        }
+    }
+    return most;
+}
+
+template <class K>
+double FlatHierarchy::fieldLeast(const LeafReach& set, const MarchRay& ray, double ta, double tb) {
+    double least = 0.0;
+    for (std::int32_t k = 0; k < set.count; ++k) {
+        const ReachEntry& e = set.entries[k];
+        if (tb < e.tLow || ta > e.tHigh) {
+            continue;
+        }
+        const double d2 = greatestDistanceSq(ray, e.closest, set.error, ta, tb);
+        // Within reach at every sample: the kernel at the farthest; otherwise it may add nothing,
+        // or a kernel value that rounding left a hair below 0.
+        least += (d2 <= e.radiusSq ? K::eval(e.radiusSq, d2) : 0.0) - kKernelSlack;
+    }
+    return least;
 }
 
 // Kernels as types, so that a tracing loop is compiled once per kernel.

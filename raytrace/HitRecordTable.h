@@ -15,15 +15,24 @@ struct HitRecord {
 // What one thread's marches did, for the renderer's statistics: field samples (march and
 // refinement), metaball distances computed by those samples, and those within reach, which
 // cost a kernel evaluation. Only the owning thread writes them.
+// Samples that bounds proved unable to cross are passed without a value (skipped); a leaf a
+// march reaches for the first time on a ray is a leaf visit, and the metaballs of it that the ray
+// passes within reach of are its candidates.
 struct TraceCounters {
     std::int64_t samples = 0;
     std::int64_t distanceTests = 0;
     std::int64_t contributing = 0;
+    std::int64_t skipped = 0;
+    std::int64_t leafVisits = 0;
+    std::int64_t candidates = 0;
 
     void add(const TraceCounters& o) {
         samples += o.samples;
         distanceTests += o.distanceTests;
         contributing += o.contributing;
+        skipped += o.skipped;
+        leafVisits += o.leafVisits;
+        candidates += o.candidates;
     }
 };
 

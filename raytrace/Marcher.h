@@ -4,7 +4,9 @@
 // of the threshold by bisection.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
+#include <concepts>
 
 #include "field/RayIntervals.h"
 
@@ -45,6 +47,71 @@ template <class Visit> void walkIntervalsKeep(IntervalCollector& list, double t,
         }
     }
 }
+
+// What the walk of a sample at t (previous sample tPrev) does to the list, without visiting it for
+// a value: for a sample that bounds have shown cannot cross. Only the head decides the march's
+// next move (its jump across a gap) and whether the list ran empty, so only the head is removed
+// while it lies wholly behind tPrev; the intervals the walk would also have removed behind it lie
+// behind every later sample too, add nothing, and go with the next walk that visits them.
+// Returns false when the list ran empty, as the walk does.
+inline bool passIntervals(IntervalCollector& list, double t, double tPrev) {
+    list.feedTo(t);
+    while (list.head != nullptr && list.head->tEnter < t && tPrev > list.head->tExit) {
+        list.remove(nullptr, list.head);
+        if (list.head == nullptr && list.exhausted()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Which samples a march may pass without a value. A sampler with bounds answers, for a stretch
+// [ta, tb] of the ray, whether no sample in it can cross (fieldBelow: every value at or below the
+// threshold; fieldAbove: every value at or above it). The stretch grows while the answers are
+// yes and shrinks when one is no, so that the bounds cost little next to the samples they save
+// far from the surface and little near it, where every sample is taken.
+class SkipWindow {
+public:
+    // True when the sample at t is proven not to cross; ask(ta, tb) is the sampler's answer.
+    template <class Ask> bool covers(double t, double stepT, Ask&& ask) {
+        if (proven_ && t <= provenTo_) {
+            return true;
+        }
+        if (rest_ > 0) {
+            --rest_;
+            return false;
+        }
+        const double tb = t + stepT * steps_;
+        if (tb > t && ask(t, tb)) {
+            proven_ = true;
+            provenTo_ = tb;
+            steps_ = std::min(steps_ * 2.0, kMostSteps);
+            return true;
+        }
+        if (steps_ > 1.0) {
+            steps_ = std::max(1.0, steps_ / 4.0);
+        } else {
+            rest_ = kRestAfterFailure;
+        }
+        return false;
+    }
+
+private:
+    static constexpr double kMostSteps = 1024.0;
+    static constexpr int kRestAfterFailure = 2;
+    bool proven_ = false;
+    double provenTo_ = 0.0; // with proven_, every sample up to here cannot cross
+    double steps_ = 4.0;    // the next stretch, in steps
+    int rest_ = 0;          // samples to take before asking again
+};
+
+template <class Sampler>
+concept BoundingSampler = requires(Sampler& s, double t) {
+    { s.bounded() } -> std::convertible_to<bool>;
+    { s.fieldBelow(t, t) } -> std::convertible_to<bool>;
+    { s.fieldAbove(t, t) } -> std::convertible_to<bool>;
+    s.countSkipped();
+};
 
 // Unlinks every interval whose entry or exit is NaN or infinite: the march could never pass it.
 inline void dropUnpassableIntervals(IntervalCollector& list) {
@@ -104,18 +171,38 @@ bool marchIntervals(Sampler& sampler, IntervalCollector& list, bool inside, doub
         return false;
     }
     const double threshold = sampler.threshold();
+    [[maybe_unused]] bool bounded = false;
+    if constexpr (BoundingSampler<Sampler>) {
+        bounded = sampler.bounded();
+    }
     if (!inside) {
         if (jumpToHead && first > t) {
             t = first;
         }
         double tPrev = t;
+        SkipWindow window;
         for (;;) {
-            double v = 0.0;
-            if (!sampler.sampleOutside(t, tPrev, v)) {
-                return false;
+            bool passed = false;
+            if constexpr (BoundingSampler<Sampler>) {
+                passed = bounded && window.covers(t, stepT, [&](double ta, double tb) {
+                    return sampler.fieldBelow(ta, tb);
+                });
             }
-            if (v > threshold) {
-                break;
+            if (passed) {
+                if (!passIntervals(list, t, tPrev)) {
+                    return false;
+                }
+                if constexpr (BoundingSampler<Sampler>) {
+                    sampler.countSkipped();
+                }
+            } else {
+                double v = 0.0;
+                if (!sampler.sampleOutside(t, tPrev, v)) {
+                    return false;
+                }
+                if (v > threshold) {
+                    break;
+                }
             }
             double next = 0.0;
             if (list.firstEnter(next) && next > t) {
@@ -132,13 +219,29 @@ bool marchIntervals(Sampler& sampler, IntervalCollector& list, bool inside, doub
         }
     } else {
         double tPrev = t;
+        SkipWindow window;
         for (;;) {
-            bool stillInside = true;
-            if (!sampler.sampleInside(t, tPrev, stillInside)) {
-                return false;
+            bool passed = false;
+            if constexpr (BoundingSampler<Sampler>) {
+                passed = bounded && window.covers(t, stepT, [&](double ta, double tb) {
+                    return sampler.fieldAbove(ta, tb);
+                });
             }
-            if (!stillInside) {
-                break;
+            if (passed) {
+                if (!passIntervals(list, t, tPrev)) {
+                    return false;
+                }
+                if constexpr (BoundingSampler<Sampler>) {
+                    sampler.countSkipped();
+                }
+            } else {
+                bool stillInside = true;
+                if (!sampler.sampleInside(t, tPrev, stillInside)) {
+                    return false;
+                }
+                if (!stillInside) {
+                    break;
+                }
             }
             tPrev = t;
             const double next = t + stepT;

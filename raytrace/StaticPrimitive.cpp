@@ -1,5 +1,6 @@
 #include "raytrace/StaticPrimitive.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -50,9 +51,10 @@ private:
     TraceCounters* counters_ = nullptr;
 };
 
-// The summed field of one point, for the marches over the laid-out leaves.
+// The summed field of one sample, for the marches over the laid-out leaves.
 struct PackedSum {
     double sum = 0.0;
+    double t = 0.0;
     float point[3] = {0.0f, 0.0f, 0.0f};
 };
 
@@ -60,31 +62,78 @@ inline double finishedValue(PackedSum& e, const AverageSettings&) {
     return e.sum;
 }
 
-// Still metaballs with the summed surface and the kernel K compiled into the loop: a leaf's
-// packed metaballs are added in the leaf's order.
+// Still metaballs with the summed surface and the kernel K compiled into the loop. On its first
+// visit on a ray a leaf finds the metaballs the ray passes within reach of (its reach set, kept
+// with the interval); samples test only those whose span holds them, in the leaf's order, and
+// the same sets bound the field over a stretch of the ray so that the march can pass samples
+// that cannot cross.
 template <class K> class PackedSource {
 public:
     using Summed = PackedSum;
     using Average = PackedSum; // never taken: this source serves the summed surface only
 
-    PackedSource(const VelquinMetaballPrimitiveStatic& prim, TraceCounters* counters)
-        : prim_(prim), counters_(counters) {}
+    PackedSource(const VelquinMetaballPrimitiveStatic& prim, IntervalCollector& list,
+                 const float origin[3], const float direction[3], TraceCounters* counters)
+        : prim_(prim), list_(list), ray_(origin, direction), counters_(counters) {}
 
     const VelquinMetaballPrimitive& primitive() const { return prim_; }
     const AverageSettings& averageSettings() const { return settings_; }
 
-    void setUp(PackedSum& field, const float p[3]) const {
+    void setUp(PackedSum& field, const float p[3], double t) const {
+        field.t = t;
         field.point[0] = p[0];
         field.point[1] = p[1];
         field.point[2] = p[2];
     }
 
     void add(RayInterval* iv, PackedSum& field) const {
-        prim_.flat.addLeaf<K>(FlatHierarchy::nodeOf(*iv), field.point, field.sum, counters_);
+        FlatHierarchy::addReach<K>(reach(iv), field.point, field.t, field.sum, counters_);
+    }
+
+    bool bounded() const { return prim_.texture.texmap == nullptr; }
+
+    // The most any sample in [ta, tb] can sum: every listed interval that overlaps the stretch.
+    double fieldMost(IntervalCollector& list, double ta, double tb) const {
+        double most = 0.0;
+        for (RayInterval* iv = list.head; iv != nullptr && iv->tEnter < tb; iv = iv->next) {
+            if (iv->tExit > ta) {
+                most += FlatHierarchy::fieldMost<K>(reach(iv), ray_, ta, tb);
+            }
+        }
+        return most * (1.0 + 1e-12);
+    }
+
+    // The least: an interval that holds the whole stretch adds to every sample in it; one that
+    // overlaps it only in part may add to some, never less than its rounding below 0.
+    double fieldLeast(IntervalCollector& list, double ta, double tb) const {
+        double least = 0.0;
+        for (RayInterval* iv = list.head; iv != nullptr && iv->tEnter < tb; iv = iv->next) {
+            if (!(iv->tExit > ta)) {
+                continue;
+            }
+            const LeafReach& set = reach(iv);
+            if (iv->tEnter < ta && iv->tExit > tb) {
+                least += FlatHierarchy::fieldLeast<K>(set, ray_, ta, tb);
+            } else {
+                least -= kKernelSlack * set.count;
+            }
+        }
+        return least - 1e-12 * std::fabs(least);
     }
 
 private:
+    const LeafReach& reach(RayInterval* iv) const {
+        if (iv->rayData == nullptr) {
+            const double tAbs = std::max(std::fabs(iv->tEnter), std::fabs(iv->tExit));
+            iv->rayData =
+                prim_.flat.reachSet(FlatHierarchy::nodeOf(*iv), ray_, tAbs, list_, counters_);
+        }
+        return *static_cast<const LeafReach*>(iv->rayData);
+    }
+
     const VelquinMetaballPrimitiveStatic& prim_;
+    IntervalCollector& list_;
+    MarchRay ray_;
     TraceCounters* counters_;
     AverageSettings settings_;
 };
@@ -222,7 +271,8 @@ bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray,
                              static_cast<float>(ray.origin[2])};
     bool found = false;
     const bool packed = !useAverage && withKernelType(fieldKernel, [&](auto kernel) {
-        const PackedSource<decltype(kernel)> source(*this, ray.counters);
+        const PackedSource<decltype(kernel)> source(*this, list, origin, ray.direction,
+                                                    ray.counters);
         FieldSampler<PackedSource<decltype(kernel)>> sampler(source, list, origin, ray.direction,
                                                              ray.counters);
         found = marchIntervals(sampler, list, inside, stepT, errT, t, true);
