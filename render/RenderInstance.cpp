@@ -148,18 +148,19 @@ long long VelquinMetaballInstanceOf<Box, Primitive>::Stats::geometryItemCount() 
 }
 
 template <class Box, class Primitive>
-bool VelquinMetaballInstanceOf<Box, Primitive>::Stats::traceWork(long long& samples,
-                                                                 long long& distanceTests,
-                                                                 long long& evaluations) const {
+bool VelquinMetaballInstanceOf<Box, Primitive>::Stats::traceWork(VR::TraceWork& work) const {
     TraceCounters sum;
     for (std::int32_t i = 0; i < tableCount; ++i) {
         if (tables[i] != nullptr) {
             sum.add(tables[i]->counters);
         }
     }
-    samples = sum.samples;
-    distanceTests = sum.distanceTests;
-    evaluations = sum.contributing;
+    work.samples = sum.samples;
+    work.distanceTests = sum.distanceTests;
+    work.evaluations = sum.contributing;
+    work.skippedSamples = sum.skipped;
+    work.leafVisits = sum.leafVisits;
+    work.candidates = sum.candidates;
     return true;
 }
 

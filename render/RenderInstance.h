@@ -144,8 +144,7 @@ public:
         const char* geometryItemName() const override { return "metaballs"; }
         long long droppedNonFinite() const override { return nonFinite; }
         long long droppedNonPositiveSize() const override { return nonPositiveSize; }
-        bool traceWork(long long& samples, long long& distanceTests,
-                       long long& evaluations) const override;
+        bool traceWork(VR::TraceWork& work) const override;
 
         // What gathering dropped at the last frame compile (the first segment's, when moving).
         long long nonFinite = 0;

@@ -739,13 +739,16 @@ void Renderer::renderBuckets(Image& image, FrameStats& stats, const ProgressFn& 
     // The instances' work counters, read now that no thread renders.
     for (auto& r : m.instances) {
         auto* part = static_cast<VR::SurfaceProperties*>(r.instance);
-        long long samples = 0, tests = 0, evaluations = 0;
+        VR::TraceWork work;
         auto* gs = VR::queryInterface<VR::GeometryStats>(part, VR::EXT_GEOMETRY_STATS);
-        if (gs != nullptr && gs->traceWork(samples, tests, evaluations)) {
+        if (gs != nullptr && gs->traceWork(work)) {
             stats.traceCounted = true;
-            stats.marchSamples += samples;
-            stats.distanceTests += tests;
-            stats.kernelEvaluations += evaluations;
+            stats.marchSamples += work.samples;
+            stats.distanceTests += work.distanceTests;
+            stats.kernelEvaluations += work.evaluations;
+            stats.skippedSamples += work.skippedSamples;
+            stats.leafVisits += work.leafVisits;
+            stats.candidates += work.candidates;
         }
     }
     if (failure)

@@ -56,7 +56,10 @@ struct FrameStats {
     bool traceCounted = false;            // an instance counted its intersections' work:
     long long marchSamples = 0;           // field samples,
     long long distanceTests = 0;          // distances computed by them,
-    long long kernelEvaluations = 0;      // and those within reach
+    long long kernelEvaluations = 0;      // and those within reach;
+    long long skippedSamples = 0;         // march samples bounds showed cannot cross;
+    long long leafVisits = 0;             // leaves first reached by a ray's march,
+    long long candidates = 0;             // and the metaballs of them the ray can reach
     bool interrupted = false;             // stopped before every bucket was rendered
     int bucketsDone = 0;  // buckets rendered in full (the rest are transparent black,
     int bucketsTotal = 0; // or rendered in part when the stop came inside them)

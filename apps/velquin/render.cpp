@@ -423,6 +423,18 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
                             "%.1f kernel evaluations\n",
                             st.marchSamples * perRay, st.distanceTests * perRay,
                             st.kernelEvaluations * perRay);
+                std::printf(
+                    "  skipped by bounds:   %.1f march samples per camera ray (%.1f%% of "
+                    "all march samples)\n",
+                    st.skippedSamples * perRay,
+                    100.0 * static_cast<double>(st.skippedSamples) /
+                        static_cast<double>(std::max(1LL, st.skippedSamples + st.marchSamples)));
+                if (st.leafVisits > 0)
+                    std::printf("  candidates:          %.2f per leaf visit (%.1f leaf visits per "
+                                "camera ray)\n",
+                                static_cast<double>(st.candidates) /
+                                    static_cast<double>(st.leafVisits),
+                                st.leafVisits * perRay);
                 if (st.distanceTests > 0)
                     std::printf("  tests that count:    %.3f (kernel evaluations per distance "
                                 "test)\n",

@@ -147,6 +147,16 @@ constexpr int SURF_ALL = 31;
 // What a render instance may tell the renderer's statistics about its geometry after a frame
 // compile: how many items it holds (for example metaballs) and what they are called.
 constexpr InterfaceID EXT_GEOMETRY_STATS = 0xFFFF0010u;
+// The intersections' work since a frame compile, summed over the render threads.
+struct TraceWork {
+    long long samples = 0;        // field samples taken (march and refinement)
+    long long distanceTests = 0;  // metaball distances those samples computed
+    long long evaluations = 0;    // of those, metaballs within reach: kernel evaluations
+    long long skippedSamples = 0; // march samples passed without a value, proven not to cross
+    long long leafVisits = 0;     // leaves first reached by a ray's march
+    long long candidates = 0;     // metaballs of those leaves the ray can reach
+};
+
 class GeometryStats {
 public:
     virtual long long geometryItemCount() const = 0;
@@ -154,14 +164,10 @@ public:
     // Items the frame compile left out: a value that was not finite, or a size not above 0.
     virtual long long droppedNonFinite() const { return 0; }
     virtual long long droppedNonPositiveSize() const { return 0; }
-    // The intersections' work since the frame compile, summed over the render threads: field
-    // samples, distance tests and kernel evaluations. False when the instance does not count.
+    // The intersections' work since the frame compile. False when the instance does not count.
     // Read it while no thread renders.
-    virtual bool traceWork(long long& samples, long long& distanceTests,
-                           long long& evaluations) const {
-        (void)samples;
-        (void)distanceTests;
-        (void)evaluations;
+    virtual bool traceWork(TraceWork& work) const {
+        (void)work;
         return false;
     }
 

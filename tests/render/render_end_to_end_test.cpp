@@ -121,11 +121,12 @@ TEST_P(EndToEnd, TwoFramesTwoThreads) {
         EXPECT_EQ(stats->droppedNonFinite(), 0);
         EXPECT_EQ(stats->droppedNonPositiveSize(), 0);
         // The work counters start at zero with every frame compile.
-        long long samples = -1, tests = -1, evaluations = -1;
-        ASSERT_TRUE(stats->traceWork(samples, tests, evaluations));
-        EXPECT_EQ(samples, 0);
-        EXPECT_EQ(tests, 0);
-        EXPECT_EQ(evaluations, 0);
+        VR::TraceWork work;
+        work.samples = work.distanceTests = work.evaluations = -1;
+        ASSERT_TRUE(stats->traceWork(work));
+        EXPECT_EQ(work.samples, 0);
+        EXPECT_EQ(work.distanceTests, 0);
+        EXPECT_EQ(work.evaluations, 0);
 
         ThreadResult results[2];
         std::thread workers[2];
@@ -148,10 +149,10 @@ TEST_P(EndToEnd, TwoFramesTwoThreads) {
 
         // Both threads marched and counted into their own rows; the hits needed kernel
         // evaluations, and no metaball is evaluated without its distance test.
-        ASSERT_TRUE(stats->traceWork(samples, tests, evaluations));
-        EXPECT_GE(samples, static_cast<long long>(2 * cases.size()));
-        EXPECT_GT(evaluations, 0);
-        EXPECT_GE(tests, evaluations);
+        ASSERT_TRUE(stats->traceWork(work));
+        EXPECT_GE(work.samples, static_cast<long long>(2 * cases.size()));
+        EXPECT_GT(work.evaluations, 0);
+        EXPECT_GE(work.distanceTests, work.evaluations);
         firstSphereDist[frame] = results[0].dist[0];
 
         if (blur) {
