@@ -114,11 +114,34 @@ public:
     template <class K>
     static double fieldLeast(const LeafReach& set, const MarchRay& ray, double ta, double tb);
 
+    // The summed field at p, and at the four gradient points (points[0] deciding the leaves):
+    // the leaves whose box holds the point, faces included, in the tree's order, each adding its
+    // metaballs in its order, so every sum is the one of the tree's point queries.
+    template <class K> double sumAt(const float p[3]) const;
+    template <class K> void sumsAt(const float points[4][3], double sums[4]) const;
+
     static const FlatNode& nodeOf(const RayInterval& interval) {
         return *static_cast<const FlatNode*>(interval.payload);
     }
 
 private:
+    // Calls f(leaf) for every leaf whose box holds p, in depth-first order.
+    template <class F> void forLeavesAt(const float p[3], F&& f) const {
+        std::int32_t i = 0;
+        while (i < nodeCount_) {
+            const FlatNode& n = nodes_[i];
+            if (!(n.min[0] <= p[0] && p[0] <= n.max[0] && n.min[1] <= p[1] && p[1] <= n.max[1] &&
+                  n.min[2] <= p[2] && p[2] <= n.max[2])) {
+                i = n.end;
+                continue;
+            }
+            if (n.count >= 0) {
+                f(n);
+            }
+            ++i;
+        }
+    }
+
     std::unique_ptr<FlatNode[]> nodes_;
     std::int32_t nodeCount_ = 0;
     // Each leaf's block: its count x coordinates, then the y and the z ones, so that a small
@@ -279,6 +302,39 @@ double FlatHierarchy::fieldLeast(const LeafReach& set, const MarchRay& ray, doub
         least += (d2 <= e.radiusSq ? K::eval(e.radiusSq, d2) : 0.0) - kKernelSlack;
     }
     return least;
+}
+
+template <class K> double FlatHierarchy::sumAt(const float p[3]) const {
+    double sum = 0.0;
+    forLeavesAt(p, [&](const FlatNode& leaf) { addLeaf<K>(leaf, p, sum, nullptr); });
+    return sum;
+}
+
+template <class K> void FlatHierarchy::sumsAt(const float points[4][3], double sums[4]) const {
+    const bool sized = radiusSq_ != nullptr;
+    if (!sized && !(uniformRadiusSq_ > 0.0)) {
+        return;
+    }
+    forLeavesAt(points[0], [&](const FlatNode& leaf) {
+        const float* x = coords_.get() + 3 * static_cast<std::int64_t>(leaf.begin);
+        const float* y = x + leaf.count;
+        const float* z = y + leaf.count;
+        for (std::int32_t i = 0; i < leaf.count; ++i) {
+            const std::int32_t slot = leaf.begin + i;
+            const float reach = sized ? reach_[slot] : uniformReach_;
+            const double r2 = sized ? radiusSq_[slot] : uniformRadiusSq_;
+            for (int j = 0; j < 4; ++j) {
+                const float dx = x[i] + (0.0f - points[j][0]);
+                const float dy = y[i] + (0.0f - points[j][1]);
+                const float dz = z[i] + (0.0f - points[j][2]);
+                float s = dx * dx + dy * dy;
+                s = s + dz * dz;
+                if (s <= reach) {
+                    sums[j] += K::eval(r2, static_cast<double>(s));
+                }
+            }
+        }
+    });
 }
 
 // Kernels as types, so that a tracing loop is compiled once per kernel.

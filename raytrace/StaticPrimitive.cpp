@@ -220,12 +220,16 @@ bool VelquinMetaballPrimitiveStatic::setup(CompiledFrame& frame) {
 double VelquinMetaballPrimitiveStatic::valueAt(const float p[3]) const {
     const StaticSource source(*this);
     double v = 0.0;
-    if (useAverage) {
+    // The summed field with one of the seven kernels: the laid-out leaves, the kernel compiled in.
+    const bool packed = !useAverage && withKernelType(fieldKernel, [&](auto kernel) {
+        v = flat.sumAt<decltype(kernel)>(p);
+    });
+    if (!packed && useAverage) {
         FieldAvg field;
         source.setUp(field, p);
         rayTree->gatherAt(field);
         v = finishedValue(field, source.averageSettings());
-    } else {
+    } else if (!packed) {
         Field field;
         source.setUp(field, p);
         rayTree->gatherAt(field);
@@ -342,14 +346,26 @@ void VelquinMetaballPrimitiveStatic::normalAt(const float p[3], const float fall
             }
         }
     };
-    if (useAverage) {
+    // The summed field with one of the seven kernels: the laid-out leaves, the kernel compiled in.
+    const bool packed = !useAverage && withKernelType(fieldKernel, [&](auto kernel) {
+        FieldGrad field; // for its four points
+        field.setPoints(p);
+        for (int j = 0; j < 4; ++j) {
+            f[j] = 0.0;
+            for (int a = 0; a < 3; ++a) {
+                points[j][a] = field.points[j][a];
+            }
+        }
+        flat.sumsAt<decltype(kernel)>(points, f);
+    });
+    if (!packed && useAverage) {
         FieldGradAvg field;
         gather(field);
         averageSurfaceValue(field, averageSettings(radii != nullptr));
         for (int j = 0; j < 4; ++j) {
             f[j] = field.sums[j];
         }
-    } else {
+    } else if (!packed) {
         FieldGrad field;
         gather(field);
     }

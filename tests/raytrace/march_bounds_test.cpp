@@ -1,7 +1,8 @@
 // The still march passes samples that its bounds show cannot cross and tests only the metaballs a
 // ray can reach. Whatever it passes, every hit must be the one the plain march finds, to the bit:
 // the plain march runs when the kernel is not one of the seven compiled ones, so each case here
-// is traced twice, once with the kernel and once with a wrapper of the same formula.
+// is traced twice, once with the kernel and once with a wrapper of the same formula. The point
+// queries (start value, normal) take the same two paths.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -92,9 +93,17 @@ std::int64_t expectSameAsPlain(const Scene& scene, const std::vector<SurfaceRay>
         if (a.hit && b.hit) {
             ++hits;
             EXPECT_EQ(std::bit_cast<std::uint64_t>(a.at.t), std::bit_cast<std::uint64_t>(b.at.t));
+            // The start value and the normal read the laid-out leaves too.
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(fast.valueAt(a.at.point)),
+                      std::bit_cast<std::uint64_t>(plain.valueAt(a.at.point)));
+            const float up[3] = {0.0f, 0.0f, 1.0f};
+            float na[3], nb[3];
+            fast.normalAt(a.at.point, up, na);
+            plain.normalAt(a.at.point, up, nb);
             for (int k = 0; k < 3; ++k) {
                 EXPECT_EQ(std::bit_cast<std::uint32_t>(a.at.point[k]),
                           std::bit_cast<std::uint32_t>(b.at.point[k]));
+                EXPECT_EQ(std::bit_cast<std::uint32_t>(na[k]), std::bit_cast<std::uint32_t>(nb[k]));
             }
         }
     }
