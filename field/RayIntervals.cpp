@@ -105,6 +105,7 @@ void IntervalCollector::clear() {
     head = nullptr;
     tail_ = nullptr;
     feeder = nullptr;
+    fedTo_ = -std::numeric_limits<double>::infinity();
     pending.clear();
     current_ = 0;
     used_ = 0;

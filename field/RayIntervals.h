@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -93,9 +94,11 @@ public:
     IntervalFeeder* feeder = nullptr;
     // Appends an interval after every one in the list (the feeder keeps them sorted).
     void append(double tEnter, double tExit, void* payload);
+    // Feeding again to a distance already fed adds nothing, so only a farther one asks.
     void feedTo(double t) {
-        if (feeder != nullptr) {
+        if (feeder != nullptr && t > fedTo_) {
             feeder->feed(*this, t);
+            fedTo_ = t;
         }
     }
     // No interval left, listed or still to come.
@@ -133,6 +136,7 @@ private:
     };
     RayInterval* newInterval(double tEnter, double tExit, void* payload);
     RayInterval* tail_ = nullptr; // the last listed interval, for append()
+    double fedTo_ = -std::numeric_limits<double>::infinity(); // the farthest feedTo() so far
     struct SortKey {
         double tEnter;
         std::uint32_t order; // position in hit order, which breaks ties between equal entries

@@ -105,9 +105,9 @@ public:
         }
         return false;
     }
-    void countSkipped() {
+    void countSkipped(std::int64_t n) {
         if (counters_ != nullptr) {
-            ++counters_->skipped;
+            counters_->skipped += n;
         }
     }
 

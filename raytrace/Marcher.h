@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <concepts>
+#include <cstdint>
 
 #include "field/RayIntervals.h"
 
@@ -73,6 +74,8 @@ inline bool passIntervals(IntervalCollector& list, double t, double tPrev) {
 class SkipWindow {
 public:
     // True when the sample at t is proven not to cross; ask(ta, tb) is the sampler's answer.
+    double provenTo() const { return provenTo_; }
+
     template <class Ask> bool covers(double t, double stepT, Ask&& ask) {
         if (proven_ && t <= provenTo_) {
             return true;
@@ -105,12 +108,36 @@ private:
     int rest_ = 0;          // samples to take before asking again
 };
 
+// After a passed sample at t: passes the samples after it that change nothing but t, that is
+// every one up to the proven end (the list is fed that far) whose walk would remove nothing
+// (the head's exit is not behind the sample before it) and before which the march would not
+// jump (the head has been entered). Leaves t and tPrev at the last sample passed, exactly as the
+// step-by-step march would, and returns how many it passed.
+inline std::int64_t passRun(const IntervalCollector& list, double provenTo, double stepT, double& t,
+                            double& tPrev) {
+    const RayInterval* head = list.head;
+    if (head == nullptr || head->tEnter > t) {
+        return 0;
+    }
+    const double lastPrev = head->tExit;
+    std::int64_t passed = 0;
+    for (;;) {
+        const double next = t + stepT;
+        if (!(next > t) || next > provenTo || t > lastPrev) {
+            return passed;
+        }
+        tPrev = t;
+        t = next;
+        ++passed;
+    }
+}
+
 template <class Sampler>
 concept BoundingSampler = requires(Sampler& s, double t) {
     { s.bounded() } -> std::convertible_to<bool>;
     { s.fieldBelow(t, t) } -> std::convertible_to<bool>;
     { s.fieldAbove(t, t) } -> std::convertible_to<bool>;
-    s.countSkipped();
+    s.countSkipped(std::int64_t{1});
 };
 
 // Unlinks every interval whose entry or exit is NaN or infinite: the march could never pass it.
@@ -193,7 +220,7 @@ bool marchIntervals(Sampler& sampler, IntervalCollector& list, bool inside, doub
                     return false;
                 }
                 if constexpr (BoundingSampler<Sampler>) {
-                    sampler.countSkipped();
+                    sampler.countSkipped(1 + passRun(list, window.provenTo(), stepT, t, tPrev));
                 }
             } else {
                 double v = 0.0;
@@ -232,7 +259,7 @@ bool marchIntervals(Sampler& sampler, IntervalCollector& list, bool inside, doub
                     return false;
                 }
                 if constexpr (BoundingSampler<Sampler>) {
-                    sampler.countSkipped();
+                    sampler.countSkipped(1 + passRun(list, window.provenTo(), stepT, t, tPrev));
                 }
             } else {
                 bool stillInside = true;
