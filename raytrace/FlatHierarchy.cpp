@@ -155,8 +155,8 @@ LeafReach* FlatHierarchy::reachSet(const FlatNode& leaf, const MarchRay& ray, do
             continue; // reaches nothing
         }
         const ClosestApproach c = closestApproach(ray, x[j], y[j], z[j]);
-        const double h =
-            reachHalfSpan(ray, c.closestSq, sized ? reachDistance(r2) : uniformReach, set->error);
+        const double reach = sized ? reachDistance(r2) : uniformReach;
+        const double h = reachHalfSpan(ray, c.closestSq, reach, set->error);
         if (h < 0.0) {
             continue; // the ray passes beyond its reach (a NaN keeps it: nothing is proven)
         }
@@ -165,10 +165,14 @@ LeafReach* FlatHierarchy::reachSet(const FlatNode& leaf, const MarchRay& ray, do
         e.y = y[j];
         e.z = z[j];
         e.reach = sized ? reach_[slot] : uniformReach_;
-        e.radiusSq = r2;
         e.tLow = c.tClosest - h;
         e.tHigh = c.tClosest + h;
-        e.closest = c;
+        e.bound.closest = c;
+        e.bound.radiusSq = r2;
+        e.bound.inverseRadiusSq = 1.0 / r2;
+        e.bound.reach = reach;
+        e.bound.farthest = reach + set->error;
+        e.bound.farthestSq = e.bound.farthest * e.bound.farthest * (1.0 + 0x1p-40);
     }
     set->count = n;
     if (counters != nullptr) {

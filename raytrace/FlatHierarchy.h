@@ -36,9 +36,8 @@ struct FlatNode {
 struct ReachEntry {
     float x, y, z;
     float reach; // the single-precision compare value of its squared size
-    double radiusSq;
     double tLow, tHigh;
-    ClosestApproach closest;
+    ReachBound bound;
 };
 
 // The metaballs of one leaf that one ray can reach, in the leaf's order.
@@ -262,7 +261,7 @@ void FlatHierarchy::addReach(const LeafReach& set, const float p[3], double t, d
         float s = dx * dx + dy * dy;
         s = s + dz * dz;
         if (s <= e.reach) {
-            sum += K::eval(e.radiusSq, static_cast<double>(s));
+            sum += K::eval(e.bound.radiusSq, static_cast<double>(s));
             ++reached;
         }
     }
@@ -280,9 +279,9 @@ double FlatHierarchy::fieldMost(const LeafReach& set, const MarchRay& ray, doubl
         if (tb < e.tLow || ta > e.tHigh) {
             continue;
         }
-        const double d2 = leastDistanceSq(ray, e.closest, set.error, ta, tb);
-        if (d2 <= e.radiusSq) {
-            most += K::eval(e.radiusSq, d2) + kKernelSlack;
+        const double d2 = leastDistanceSq(ray, e.bound, set.error, ta, tb);
+        if (d2 >= 0.0) {
+            most += K::eval(1.0, std::min(1.0, d2 * e.bound.inverseRadiusSq)) + kKernelSlack;
         }
     }
     return most;
@@ -296,10 +295,11 @@ double FlatHierarchy::fieldLeast(const LeafReach& set, const MarchRay& ray, doub
         if (tb < e.tLow || ta > e.tHigh) {
             continue;
         }
-        const double d2 = greatestDistanceSq(ray, e.closest, set.error, ta, tb);
+        const double d2 = greatestDistanceSq(ray, e.bound, set.error, ta, tb);
         // Within reach at every sample: the kernel at the farthest; otherwise it may add nothing,
         // or a kernel value that rounding left a hair below 0.
-        least += (d2 <= e.radiusSq ? K::eval(e.radiusSq, d2) : 0.0) - kKernelSlack;
+        const bool sure = d2 >= 0.0 && d2 <= e.bound.radiusSq;
+        least += (sure ? K::eval(1.0, d2 * e.bound.inverseRadiusSq) : 0.0) - kKernelSlack;
     }
     return least;
 }

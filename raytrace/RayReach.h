@@ -49,8 +49,9 @@ inline constexpr double kDistanceSqLow = 1.0 - 0x1p-21;
 inline constexpr double kDistanceSqHigh = 1.0 + 0x1p-21;
 
 // Room for the rounding of one kernel evaluation: every kernel is a handful of operations on
-// values of at most a few units, so its computed value is within this of the exact one.
-inline constexpr double kKernelSlack = 4e-15;
+// values of at most a few units with a slope of at most 5, so its computed value, and the value a
+// bound computes from the ratio d2 x (1 / r2) instead of d2 / r2, are within this of the exact.
+inline constexpr double kKernelSlack = 1e-14;
 
 // Where the ray passes a metaball centre: the closest approach at tClosest, at squared distance
 // closestSq from the exact line.
@@ -87,25 +88,45 @@ inline double reachHalfSpan(const MarchRay& ray, double closestSq, double reach,
     return h * (1.0 + 0x1p-30) + 0x1p-40 * r / std::sqrt(ray.directionSq);
 }
 
-// The least squared distance a sample in [ta, tb] can compute to the centre (0 when it may lie at
-// the centre).
-inline double leastDistanceSq(const MarchRay& ray, const ClosestApproach& c, double error,
-                              double ta, double tb) {
-    const double g = c.tClosest < ta ? ta - c.tClosest : (c.tClosest > tb ? c.tClosest - tb : 0.0);
-    const double exact = std::sqrt(c.closestSq + ray.directionSq * g * g) * (1.0 - 0x1p-40);
-    const double d = exact - error;
-    if (!(d > 0.0)) {
-        return 0.0;
+// A metaball as the bounds read it: where the ray passes it, its size, and how far from the exact
+// line a sample can still reach it.
+struct ReachBound {
+    ClosestApproach closest;
+    double radiusSq;
+    double inverseRadiusSq; // 1 / radiusSq, for the kernels' ratio (the slack covers its rounding)
+    double reach;           // reachDistance(radiusSq)
+    double farthest;        // reach + the point error: no sample beyond this distance reaches
+    double farthestSq;      // farthest^2, widened
+};
+
+// The least squared distance a sample in [ta, tb] can compute to the centre, or a negative value
+// when no sample there can reach it. D is the exact line's least distance over the stretch; a
+// sample lies within the point error e of the line, so its distance is at least D - e and its
+// square at least D^2 - 2 e D, with D at most farthest where it matters.
+inline double leastDistanceSq(const MarchRay& ray, const ReachBound& b, double error, double ta,
+                              double tb) {
+    const double tc = b.closest.tClosest;
+    const double g = tc < ta ? ta - tc : (tc > tb ? tc - tb : 0.0);
+    const double lineSq = b.closest.closestSq + ray.directionSq * g * g;
+    if (lineSq > b.farthestSq) {
+        return -1.0;
     }
-    return d * d * kDistanceSqLow * (1.0 - 0x1p-40);
+    const double d2 = (lineSq * (1.0 - 0x1p-40) - 2.0 * error * b.farthest) * kDistanceSqLow;
+    return d2 > 0.0 ? d2 * (1.0 - 0x1p-40) : 0.0;
 }
 
-// The greatest squared distance a sample in [ta, tb] can compute to the centre.
-inline double greatestDistanceSq(const MarchRay& ray, const ClosestApproach& c, double error,
+// The greatest squared distance a sample in [ta, tb] can compute to the centre, or a negative
+// value when that may lie beyond its reach: (D + e)^2 = D^2 + 2 e D + e^2 with D within reach.
+inline double greatestDistanceSq(const MarchRay& ray, const ReachBound& b, double error,
                                  double ta, double tb) {
-    const double g = std::max(std::fabs(ta - c.tClosest), std::fabs(tb - c.tClosest));
-    const double d = std::sqrt(c.closestSq + ray.directionSq * g * g) * (1.0 + 0x1p-40) + error;
-    return d * d * kDistanceSqHigh * (1.0 + 0x1p-40);
+    const double tc = b.closest.tClosest;
+    const double g = std::max(std::fabs(ta - tc), std::fabs(tb - tc));
+    const double lineSq = (b.closest.closestSq + ray.directionSq * g * g) * (1.0 + 0x1p-40);
+    if (!(lineSq <= b.radiusSq)) {
+        return -1.0;
+    }
+    const double d2 = (lineSq + 2.0 * error * b.reach + error * error) * kDistanceSqHigh;
+    return d2 * (1.0 + 0x1p-40);
 }
 
 } // namespace velquin
