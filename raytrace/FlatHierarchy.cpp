@@ -11,19 +11,6 @@ namespace velquin {
 
 namespace {
 
-// The largest float whose double value does not exceed r2; -1 (never reached, distances are 0 or
-// more) for a squared size of 0 or below, or NaN, which reach nothing.
-float reachOf(double r2) {
-    if (!(r2 > 0.0)) {
-        return -1.0f;
-    }
-    float f = static_cast<float>(r2);
-    if (static_cast<double>(f) > r2) {
-        f = std::nextafter(f, -1.0f);
-    }
-    return f;
-}
-
 struct Counts {
     std::int32_t nodes = 0;
     std::int64_t metaballs = 0;
@@ -47,10 +34,11 @@ void FlatHierarchy::clear() {
     coords_.reset();
     radiusSq_.reset();
     reach_.reset();
+    size_.reset();
 }
 
 bool FlatHierarchy::build(const BVHNode& root, const float* positions, const double* radiiSq,
-                          double uniformRadiusSq, int threads) {
+                          double uniformRadiusSq, int threads, bool plainSizes) {
     clear();
     Counts c;
     countNodes(root, c);
@@ -60,13 +48,17 @@ bool FlatHierarchy::build(const BVHNode& root, const float* positions, const dou
     if (radiiSq != nullptr) {
         radiusSq_.reset(new (std::nothrow) double[n]);
         reach_.reset(new (std::nothrow) float[n]);
+        if (plainSizes) {
+            size_.reset(new (std::nothrow) double[n]);
+        }
     }
-    if (!nodes_ || !coords_ || (radiiSq != nullptr && (!radiusSq_ || !reach_))) {
+    if (!nodes_ || !coords_ ||
+        (radiiSq != nullptr && (!radiusSq_ || !reach_ || (plainSizes && !size_)))) {
         clear();
         return false;
     }
     uniformRadiusSq_ = uniformRadiusSq;
-    uniformReach_ = reachOf(uniformRadiusSq);
+    uniformReach_ = reachCompareValue(uniformRadiusSq);
 
     // Depth first, left before right: the order in which the tree's traversal visits nodes. A
     // subtree's place in both arrays follows from the counts of what comes before it, so the
@@ -118,8 +110,13 @@ bool FlatHierarchy::build(const BVHNode& root, const float* positions, const dou
                 block[count + i] = positions[3 * k + 1];
                 block[2 * count + i] = positions[3 * k + 2];
                 if (radiiSq != nullptr) {
-                    radiusSq_[cur.packed] = radiiSq[k];
-                    reach_[cur.packed] = reachOf(radiiSq[k]);
+                    // The average surface squares its plain sizes in double, as FieldAvg does.
+                    const double r2 = plainSizes ? radiiSq[k] * radiiSq[k] : radiiSq[k];
+                    radiusSq_[cur.packed] = r2;
+                    reach_[cur.packed] = reachCompareValue(r2);
+                    if (plainSizes) {
+                        size_[cur.packed] = radiiSq[k];
+                    }
                 }
                 ++cur.packed;
             }
@@ -135,51 +132,24 @@ bool FlatHierarchy::build(const BVHNode& root, const float* positions, const dou
 
 LeafReach* FlatHierarchy::reachSet(const FlatNode& leaf, const MarchRay& ray, double tAbs,
                                    IntervalCollector& storage, TraceCounters* counters) const {
-    LeafReach* set = storage.make<LeafReach>();
-    set->error = ray.pointError(tAbs);
-    const std::int32_t count = leaf.count;
     const bool sized = radiusSq_ != nullptr;
-    if (count <= 0 || (!sized && !(uniformRadiusSq_ > 0.0))) {
-        return set;
-    }
-    set->entries = storage.makeArray<ReachEntry>(static_cast<std::size_t>(count));
+    const std::int32_t count = sized || uniformRadiusSq_ > 0.0 ? leaf.count : 0;
     const float* x = coords_.get() + 3 * static_cast<std::int64_t>(leaf.begin);
-    const float* y = x + count;
-    const float* z = y + count;
-    const double uniformReach = reachDistance(uniformRadiusSq_);
-    std::int32_t n = 0;
-    for (std::int32_t j = 0; j < count; ++j) {
-        const std::int32_t slot = leaf.begin + j;
-        const double r2 = sized ? radiusSq_[slot] : uniformRadiusSq_;
-        if (!(r2 > 0.0)) {
-            continue; // reaches nothing
-        }
-        const ClosestApproach c = closestApproach(ray, x[j], y[j], z[j]);
-        const double reach = sized ? reachDistance(r2) : uniformReach;
-        const double h = reachHalfSpan(ray, c.closestSq, reach, set->error);
-        if (h < 0.0) {
-            continue; // the ray passes beyond its reach (a NaN keeps it: nothing is proven)
-        }
-        ReachEntry& e = set->entries[n++];
-        e.x = x[j];
-        e.y = y[j];
-        e.z = z[j];
-        e.reach = sized ? reach_[slot] : uniformReach_;
-        e.tLow = c.tClosest - h;
-        e.tHigh = c.tClosest + h;
-        e.bound.closest = c;
-        e.bound.radiusSq = r2;
-        e.bound.inverseRadiusSq = 1.0 / r2;
-        e.bound.reach = reach;
-        e.bound.farthest = reach + set->error;
-        e.bound.farthestSq = e.bound.farthest * e.bound.farthest * (1.0 + 0x1p-40);
-    }
-    set->count = n;
-    if (counters != nullptr) {
-        ++counters->leafVisits;
-        counters->candidates += n;
-    }
-    return set;
+    const float* y = x + leaf.count;
+    const float* z = y + leaf.count;
+    float centre[3];
+    return makeReachSet(
+        count,
+        [&](std::int32_t j) {
+            centre[0] = x[j];
+            centre[1] = y[j];
+            centre[2] = z[j];
+            return centre;
+        },
+        [&](std::int32_t j) { return sized ? radiusSq_[leaf.begin + j] : uniformRadiusSq_; },
+        [&](std::int32_t j) { return sized ? reach_[leaf.begin + j] : uniformReach_; },
+        [&](std::int32_t j) { return size_ ? size_[leaf.begin + j] : 0.0; }, ray, tAbs, storage,
+        counters);
 }
 
 namespace {

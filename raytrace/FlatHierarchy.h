@@ -31,30 +31,16 @@ struct FlatNode {
     const Leaf* leaf;   // a leaf: the tree's leaf (for the evaluators that take index lists)
 };
 
-// One metaball of a leaf that a ray passes within reach of: its packed coordinates and size, the
-// span of t outside which no sample can reach it, and the ray's closest approach.
-struct ReachEntry {
-    float x, y, z;
-    float reach; // the single-precision compare value of its squared size
-    double tLow, tHigh;
-    ReachBound bound;
-};
-
-// The metaballs of one leaf that one ray can reach, in the leaf's order.
-struct LeafReach {
-    std::int32_t count = 0;
-    double error = 0.0; // the sample points' error over the leaf's interval
-    ReachEntry* entries = nullptr;
-};
-
 class FlatHierarchy {
 public:
     // Lays out root (built over positions and, when sized, plain per-metaball radii). radiusSq
-    // is the uniform squared radius in double; radiiSq the squared sizes (null when uniform).
-    // False when memory ran out; the layout is then empty. threads: how many threads the
-    // layout may keep busy; it is the same for any number.
+    // is the uniform squared radius in double; radiiSq the squared sizes (null when uniform), or
+    // with plainSizes the plain ones, which the layout keeps beside their squares r x r (the
+    // average surface weights its radius with them). False when memory ran out; the layout is
+    // then empty. threads: how many threads the layout may keep busy; it is the same for any
+    // number.
     bool build(const BVHNode& root, const float* positions, const double* radiiSq,
-               double uniformRadiusSq, int threads = 1);
+               double uniformRadiusSq, int threads = 1, bool plainSizes = false);
     void clear();
 
     bool empty() const { return nodeCount_ == 0; }
@@ -100,19 +86,6 @@ public:
     LeafReach* reachSet(const FlatNode& leaf, const MarchRay& ray, double tAbs,
                         IntervalCollector& storage, TraceCounters* counters) const;
 
-    // Adds the contributions at the sample (p, t) of a reach set with kernel K: exactly what
-    // addLeaf adds, in the same order, testing only the metaballs whose span holds t.
-    template <class K>
-    static void addReach(const LeafReach& set, const float p[3], double t, double& sum,
-                         TraceCounters* counters);
-
-    // Bounds of what a reach set adds to any sample in [ta, tb] (the computed value, rounding
-    // included): at most fieldMost, at least fieldLeast.
-    template <class K>
-    static double fieldMost(const LeafReach& set, const MarchRay& ray, double ta, double tb);
-    template <class K>
-    static double fieldLeast(const LeafReach& set, const MarchRay& ray, double ta, double tb);
-
     // The summed field at p, and at the four gradient points (points[0] deciding the leaves):
     // the leaves whose box holds the point, faces included, in the tree's order, each adding its
     // metaballs in its order, so every sum is the one of the tree's point queries.
@@ -150,6 +123,7 @@ private:
     // exceed it, so that the single-precision compare d2 <= reach_ is exactly d2 <= radiusSq.
     std::unique_ptr<double[]> radiusSq_;
     std::unique_ptr<float[]> reach_;
+    std::unique_ptr<double[]> size_; // plain sizes, when laid out with plainSizes
     double uniformRadiusSq_ = 0.0;
     float uniformReach_ = -1.0f;
 };
@@ -241,67 +215,6 @@ void FlatHierarchy::addLeaf(const FlatNode& leaf, const float p[3], double& sum,
     if (counters != nullptr) {
         counters->contributing += reached;
     }
-}
-
-template <class K>
-void FlatHierarchy::addReach(const LeafReach& set, const float p[3], double t, double& sum,
-                             TraceCounters* counters) {
-    const float px = 0.0f - p[0], py = 0.0f - p[1], pz = 0.0f - p[2];
-    std::int64_t tests = 0;
-    std::int64_t reached = 0;
-    for (std::int32_t k = 0; k < set.count; ++k) {
-        const ReachEntry& e = set.entries[k];
-        if (t < e.tLow || t > e.tHigh) {
-            continue;
-        }
-        ++tests;
-        const float dx = e.x + px;
-        const float dy = e.y + py;
-        const float dz = e.z + pz;
-        float s = dx * dx + dy * dy;
-        s = s + dz * dz;
-        if (s <= e.reach) {
-            sum += K::eval(e.bound.radiusSq, static_cast<double>(s));
-            ++reached;
-        }
-    }
-    if (counters != nullptr) {
-        counters->distanceTests += tests;
-        counters->contributing += reached;
-    }
-}
-
-template <class K>
-double FlatHierarchy::fieldMost(const LeafReach& set, const MarchRay& ray, double ta, double tb) {
-    double most = 0.0;
-    for (std::int32_t k = 0; k < set.count; ++k) {
-        const ReachEntry& e = set.entries[k];
-        if (tb < e.tLow || ta > e.tHigh) {
-            continue;
-        }
-        const double d2 = leastDistanceSq(ray, e.bound, set.error, ta, tb);
-        if (d2 >= 0.0) {
-            most += K::eval(1.0, std::min(1.0, d2 * e.bound.inverseRadiusSq)) + kKernelSlack;
-        }
-    }
-    return most;
-}
-
-template <class K>
-double FlatHierarchy::fieldLeast(const LeafReach& set, const MarchRay& ray, double ta, double tb) {
-    double least = 0.0;
-    for (std::int32_t k = 0; k < set.count; ++k) {
-        const ReachEntry& e = set.entries[k];
-        if (tb < e.tLow || ta > e.tHigh) {
-            continue;
-        }
-        const double d2 = greatestDistanceSq(ray, e.bound, set.error, ta, tb);
-        // Within reach at every sample: the kernel at the farthest; otherwise it may add nothing,
-        // or a kernel value that rounding left a hair below 0.
-        const bool sure = d2 >= 0.0 && d2 <= e.bound.radiusSq;
-        least += (sure ? K::eval(1.0, d2 * e.bound.inverseRadiusSq) : 0.0) - kKernelSlack;
-    }
-    return least;
 }
 
 template <class K> double FlatHierarchy::sumAt(const float p[3]) const {

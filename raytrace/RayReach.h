@@ -10,6 +10,9 @@
 #include <cmath>
 #include <cstdint>
 
+#include "field/RayIntervals.h"
+#include "raytrace/HitRecordTable.h"
+
 namespace velquin {
 
 // A ray as its march samples it: p(t) = origin + direction x (float)t, products and sums in single
@@ -117,8 +120,8 @@ inline double leastDistanceSq(const MarchRay& ray, const ReachBound& b, double e
 
 // The greatest squared distance a sample in [ta, tb] can compute to the centre, or a negative
 // value when that may lie beyond its reach: (D + e)^2 = D^2 + 2 e D + e^2 with D within reach.
-inline double greatestDistanceSq(const MarchRay& ray, const ReachBound& b, double error,
-                                 double ta, double tb) {
+inline double greatestDistanceSq(const MarchRay& ray, const ReachBound& b, double error, double ta,
+                                 double tb) {
     const double tc = b.closest.tClosest;
     const double g = std::max(std::fabs(ta - tc), std::fabs(tb - tc));
     const double lineSq = (b.closest.closestSq + ray.directionSq * g * g) * (1.0 + 0x1p-40);
@@ -127,6 +130,186 @@ inline double greatestDistanceSq(const MarchRay& ray, const ReachBound& b, doubl
     }
     const double d2 = (lineSq + 2.0 * error * b.reach + error * error) * kDistanceSqHigh;
     return d2 * (1.0 + 0x1p-40);
+}
+
+// The metaballs of one leaf that one ray can reach, in the leaf's order, are a reach set: made
+// on the leaf's first visit (FlatHierarchy::reachSet for still metaballs, reachSetOf for moved
+// ones), then every sample tests only the entries whose span holds it.
+
+// One metaball of a leaf that a ray passes within reach of: its packed coordinates and size, the
+// span of t outside which no sample can reach it, and the ray's closest approach.
+struct ReachEntry {
+    float x, y, z;
+    float reach; // the single-precision compare value of its squared size
+    double size; // its plain size (sized average surface only, else 0)
+    double tLow, tHigh;
+    ReachBound bound;
+};
+
+// The metaballs of one leaf that one ray can reach, in the leaf's order.
+struct LeafReach {
+    std::int32_t count = 0;
+    double error = 0.0; // the sample points' error over the leaf's interval
+    ReachEntry* entries = nullptr;
+};
+
+// The single-precision compare value of a squared size: the largest float whose double value does
+// not exceed r2, so that s <= it is exactly (double)s <= r2; -1 (never reached) for a squared
+// size of 0 or below, or NaN, which reach nothing.
+inline float reachCompareValue(double r2) {
+    if (!(r2 > 0.0)) {
+        return -1.0f;
+    }
+    float f = static_cast<float>(r2);
+    if (static_cast<double>(f) > r2) {
+        f = std::nextafter(f, -1.0f);
+    }
+    return f;
+}
+
+// Builds the reach set of count metaballs for a march along ray at |t| <= tAbs, from storage (the
+// ray's collector). centre(j) gives a metaball's centre (three floats), radiusSq(j) its squared
+// size, reach(j) the compare value of it, size(j) its plain size (0 where unused). Every
+// metaball left out computes a squared distance beyond its reach at every such sample.
+template <class Centre, class RadiusSq, class Reach, class Size>
+LeafReach* makeReachSet(std::int32_t count, Centre&& centre, RadiusSq&& radiusSq, Reach&& reach,
+                        Size&& size, const MarchRay& ray, double tAbs, IntervalCollector& storage,
+                        TraceCounters* counters) {
+    LeafReach* set = storage.make<LeafReach>();
+    set->error = ray.pointError(tAbs);
+    if (count <= 0) {
+        return set;
+    }
+    set->entries = storage.makeArray<ReachEntry>(static_cast<std::size_t>(count));
+    std::int32_t n = 0;
+    for (std::int32_t j = 0; j < count; ++j) {
+        const double r2 = radiusSq(j);
+        if (!(r2 > 0.0)) {
+            continue; // reaches nothing
+        }
+        const float* c = centre(j);
+        const ClosestApproach closest = closestApproach(ray, c[0], c[1], c[2]);
+        const double distance = reachDistance(r2);
+        const double h = reachHalfSpan(ray, closest.closestSq, distance, set->error);
+        if (h < 0.0) {
+            continue; // the ray passes beyond its reach (a NaN keeps it: nothing is proven)
+        }
+        ReachEntry& e = set->entries[n++];
+        e.x = c[0];
+        e.y = c[1];
+        e.z = c[2];
+        e.reach = reach(j);
+        e.size = size(j);
+        e.tLow = closest.tClosest - h;
+        e.tHigh = closest.tClosest + h;
+        e.bound.closest = closest;
+        e.bound.radiusSq = r2;
+        e.bound.inverseRadiusSq = 1.0 / r2;
+        e.bound.reach = distance;
+        e.bound.farthest = distance + set->error;
+        e.bound.farthestSq = e.bound.farthest * e.bound.farthest * (1.0 + 0x1p-40);
+    }
+    set->count = n;
+    if (counters != nullptr) {
+        ++counters->leafVisits;
+        counters->candidates += n;
+    }
+    return set;
+}
+
+template <class K>
+void addReach(const LeafReach& set, const float p[3], double t, double& sum,
+              TraceCounters* counters) {
+    const float px = 0.0f - p[0], py = 0.0f - p[1], pz = 0.0f - p[2];
+    std::int64_t tests = 0;
+    std::int64_t reached = 0;
+    for (std::int32_t k = 0; k < set.count; ++k) {
+        const ReachEntry& e = set.entries[k];
+        if (t < e.tLow || t > e.tHigh) {
+            continue;
+        }
+        ++tests;
+        const float dx = e.x + px;
+        const float dy = e.y + py;
+        const float dz = e.z + pz;
+        float s = dx * dx + dy * dy;
+        s = s + dz * dz;
+        if (s <= e.reach) {
+            sum += K::eval(e.bound.radiusSq, static_cast<double>(s));
+            ++reached;
+        }
+    }
+    if (counters != nullptr) {
+        counters->distanceTests += tests;
+        counters->contributing += reached;
+    }
+}
+
+template <class K>
+void addReachAverage(const LeafReach& set, const float p[3], double t, float weightedCentre[3],
+                     double& weightSum, double& weightedRadius, TraceCounters* counters) {
+    const float px = 0.0f - p[0], py = 0.0f - p[1], pz = 0.0f - p[2];
+    std::int64_t tests = 0;
+    std::int64_t reached = 0;
+    for (std::int32_t k = 0; k < set.count; ++k) {
+        const ReachEntry& e = set.entries[k];
+        if (t < e.tLow || t > e.tHigh) {
+            continue;
+        }
+        ++tests;
+        const float dx = e.x + px;
+        const float dy = e.y + py;
+        const float dz = e.z + pz;
+        float s = dx * dx + dy * dy;
+        s = s + dz * dz;
+        if (s <= e.reach) {
+            const double w = K::eval(e.bound.radiusSq, static_cast<double>(s));
+            const float wf = static_cast<float>(w);
+            weightedCentre[0] = weightedCentre[0] + e.x * wf;
+            weightedCentre[1] = weightedCentre[1] + e.y * wf;
+            weightedCentre[2] = weightedCentre[2] + e.z * wf;
+            weightSum += w;
+            weightedRadius += w * e.size;
+            ++reached;
+        }
+    }
+    if (counters != nullptr) {
+        counters->distanceTests += tests;
+        counters->contributing += reached;
+    }
+}
+
+template <class K>
+double fieldMost(const LeafReach& set, const MarchRay& ray, double ta, double tb) {
+    double most = 0.0;
+    for (std::int32_t k = 0; k < set.count; ++k) {
+        const ReachEntry& e = set.entries[k];
+        if (tb < e.tLow || ta > e.tHigh) {
+            continue;
+        }
+        const double d2 = leastDistanceSq(ray, e.bound, set.error, ta, tb);
+        if (d2 >= 0.0) {
+            most += K::eval(1.0, std::min(1.0, d2 * e.bound.inverseRadiusSq)) + kKernelSlack;
+        }
+    }
+    return most;
+}
+
+template <class K>
+double fieldLeast(const LeafReach& set, const MarchRay& ray, double ta, double tb) {
+    double least = 0.0;
+    for (std::int32_t k = 0; k < set.count; ++k) {
+        const ReachEntry& e = set.entries[k];
+        if (tb < e.tLow || ta > e.tHigh) {
+            continue;
+        }
+        const double d2 = greatestDistanceSq(ray, e.bound, set.error, ta, tb);
+        // Within reach at every sample: the kernel at the farthest; otherwise it may add nothing,
+        // or a kernel value that rounding left a hair below 0.
+        const bool sure = d2 >= 0.0 && d2 <= e.bound.radiusSq;
+        least += (sure ? K::eval(1.0, d2 * e.bound.inverseRadiusSq) : 0.0) - kKernelSlack;
+    }
+    return least;
 }
 
 } // namespace velquin

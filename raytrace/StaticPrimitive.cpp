@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <new>
+#include <type_traits>
 #include <vector>
 
+#include "raytrace/AverageBound.h"
 #include "raytrace/FieldSampler.h"
 #include "raytrace/HitRecordTable.h"
 
@@ -87,7 +90,7 @@ public:
     }
 
     void add(RayInterval* iv, PackedSum& field) const {
-        FlatHierarchy::addReach<K>(reach(iv), field.point, field.t, field.sum, counters_);
+        addReach<K>(reach(iv), field.point, field.t, field.sum, counters_);
     }
 
     bool bounded() const { return prim_.texture.texmap == nullptr; }
@@ -97,7 +100,7 @@ public:
         double most = 0.0;
         for (RayInterval* iv = list.head; iv != nullptr && iv->tEnter < tb; iv = iv->next) {
             if (iv->tExit > ta) {
-                most += FlatHierarchy::fieldMost<K>(reach(iv), ray_, ta, tb);
+                most += velquin::fieldMost<K>(reach(iv), ray_, ta, tb);
             }
         }
         return most * (1.0 + 1e-12);
@@ -113,7 +116,7 @@ public:
             }
             const LeafReach& set = reach(iv);
             if (iv->tEnter < ta && iv->tExit > tb) {
-                least += FlatHierarchy::fieldLeast<K>(set, ray_, ta, tb);
+                least += velquin::fieldLeast<K>(set, ray_, ta, tb);
             } else {
                 least -= kKernelSlack * set.count;
             }
@@ -136,6 +139,120 @@ private:
     MarchRay ray_;
     TraceCounters* counters_;
     AverageSettings settings_;
+};
+
+// The average surface's sums of one sample, for the marches over the laid-out leaves.
+struct PackedAverage {
+    double sum = 0.0; // the finished value
+    double t = 0.0;
+    float point[3] = {0.0f, 0.0f, 0.0f};
+    float weightedCentre[3] = {0.0f, 0.0f, 0.0f};
+    double weightSum = 0.0;
+    double weightedRadius = 0.0;
+};
+
+inline double finishedValue(PackedAverage& e, const AverageSettings& s) {
+    e.sum = averageValueAt(e.point, e.weightedCentre, e.weightSum, e.weightedRadius, s);
+    return e.sum;
+}
+
+// Still metaballs with the average-distance surface and the kernel K compiled in: the reach sets
+// of the summed source, FieldAvg's sums over them, and a bound of the value over a stretch
+// (AverageBound.h). There is no lower bound: rays inside the surface take every sample.
+template <class K> class PackedAverageSource {
+public:
+    using Summed = PackedAverage; // never taken: this source serves the average surface only
+    using Average = PackedAverage;
+
+    PackedAverageSource(const VelquinMetaballPrimitiveStatic& prim, IntervalCollector& list,
+                        const float origin[3], const float direction[3], TraceCounters* counters)
+        : prim_(prim), settings_(prim.averageSettings(prim.radii != nullptr)), list_(list),
+          ray_(origin, direction), counters_(counters) {}
+
+    const VelquinMetaballPrimitive& primitive() const { return prim_; }
+    const AverageSettings& averageSettings() const { return settings_; }
+
+    void setUp(PackedAverage& field, const float p[3], double t) const {
+        field.t = t;
+        field.point[0] = p[0];
+        field.point[1] = p[1];
+        field.point[2] = p[2];
+    }
+
+    void add(RayInterval* iv, PackedAverage& field) const {
+        addReachAverage<K>(reachOf(iv), field.point, field.t, field.weightedCentre, field.weightSum,
+                           field.weightedRadius, counters_);
+    }
+
+    bool bounded() const { return prim_.texture.texmap == nullptr; }
+
+    double fieldMost(IntervalCollector& list, double ta, double tb) const {
+        std::vector<WeightRange>& items = items_.get();
+        items.clear();
+        for (RayInterval* iv = list.head; iv != nullptr && iv->tEnter < tb; iv = iv->next) {
+            if (!(iv->tExit > ta)) {
+                continue;
+            }
+            const LeafReach& set = reachOf(iv);
+            const bool whole = iv->tEnter < ta && iv->tExit > tb;
+            for (std::int32_t k = 0; k < set.count; ++k) {
+                const ReachEntry& e = set.entries[k];
+                if (tb < e.tLow || ta > e.tHigh) {
+                    continue;
+                }
+                const double least = leastDistanceSq(ray_, e.bound, set.error, ta, tb);
+                if (least < 0.0) {
+                    continue;
+                }
+                WeightRange w;
+                w.high =
+                    K::eval(1.0, std::min(1.0, least * e.bound.inverseRadiusSq)) + kKernelSlack;
+                w.low = 0.0;
+                if (whole) {
+                    const double most = greatestDistanceSq(ray_, e.bound, set.error, ta, tb);
+                    if (most >= 0.0 && most <= e.bound.radiusSq) {
+                        w.low = std::max(0.0, K::eval(1.0, most * e.bound.inverseRadiusSq) -
+                                                  kKernelSlack);
+                    }
+                }
+                w.centre[0] = e.x;
+                w.centre[1] = e.y;
+                w.centre[2] = e.z;
+                w.size = e.size;
+                items.push_back(w);
+            }
+        }
+        const double error = ray_.pointError(std::max(std::fabs(ta), std::fabs(tb)));
+        double low[3], high[3];
+        for (int a = 0; a < 3; ++a) {
+            const double pa = ray_.origin[a] + ray_.direction[a] * ta;
+            const double pb = ray_.origin[a] + ray_.direction[a] * tb;
+            low[a] = std::min(pa, pb) - error;
+            high[a] = std::max(pa, pb) + error;
+        }
+        return averageValueMost(items, low, high, settings_);
+    }
+
+    double fieldLeast(IntervalCollector&, double, double) const {
+        return -std::numeric_limits<double>::infinity();
+    }
+
+private:
+    const LeafReach& reachOf(RayInterval* iv) const {
+        if (iv->rayData == nullptr) {
+            const double tAbs = std::max(std::fabs(iv->tEnter), std::fabs(iv->tExit));
+            iv->rayData =
+                prim_.flat.reachSet(FlatHierarchy::nodeOf(*iv), ray_, tAbs, list_, counters_);
+        }
+        return *static_cast<const LeafReach*>(iv->rayData);
+    }
+
+    const VelquinMetaballPrimitiveStatic& prim_;
+    AverageSettings settings_;
+    IntervalCollector& list_;
+    MarchRay ray_;
+    TraceCounters* counters_;
+    mutable ThreadLease<std::vector<WeightRange>> items_;
 };
 
 } // namespace
@@ -202,10 +319,10 @@ bool VelquinMetaballPrimitiveStatic::setup(CompiledFrame& frame) {
         }
     }
 
-    // The marches of the summed surface read squared sizes; the average surface's evaluators take
-    // the tree's index lists, so its layout needs no sizes.
-    if (!flat.build(*rayTree, positions, useAverage ? nullptr : radii,
-                    static_cast<double>(static_cast<float>(radiusSq)), frame.threads)) {
+    // The marches of the summed surface read squared sizes; the average surface's keep plain
+    // ones beside their squares.
+    if (!flat.build(*rayTree, positions, radii, static_cast<double>(static_cast<float>(radiusSq)),
+                    frame.threads, useAverage)) {
         release();
         return false;
     }
@@ -274,12 +391,18 @@ bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray,
     const float origin[3] = {static_cast<float>(ray.origin[0]), static_cast<float>(ray.origin[1]),
                              static_cast<float>(ray.origin[2])};
     bool found = false;
-    const bool packed = !useAverage && withKernelType(fieldKernel, [&](auto kernel) {
-        const PackedSource<decltype(kernel)> source(*this, list, origin, ray.direction,
-                                                    ray.counters);
-        FieldSampler<PackedSource<decltype(kernel)>> sampler(source, list, origin, ray.direction,
-                                                             ray.counters);
-        found = marchIntervals(sampler, list, inside, stepT, errT, t, true);
+    const bool packed = withKernelType(fieldKernel, [&](auto kernel) {
+        auto march = [&](const auto& source) {
+            FieldSampler<std::remove_cvref_t<decltype(source)>> sampler(
+                source, list, origin, ray.direction, ray.counters);
+            found = marchIntervals(sampler, list, inside, stepT, errT, t, true);
+        };
+        if (useAverage) {
+            march(PackedAverageSource<decltype(kernel)>(*this, list, origin, ray.direction,
+                                                        ray.counters));
+        } else {
+            march(PackedSource<decltype(kernel)>(*this, list, origin, ray.direction, ray.counters));
+        }
     });
     if (!packed) {
         StaticSource source(*this);

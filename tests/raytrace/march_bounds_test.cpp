@@ -177,6 +177,37 @@ TEST(MarchBounds, EveryKernelSizedAndUniformMatchesThePlainMarch) {
     }
 }
 
+// The average-distance surface: sized and uniform, with the blend band at the fringe, without
+// one (cutoff 0) and as a hard step (cutoff 1).
+TEST(MarchBounds, AverageSurfaceMatchesThePlainMarch) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> u(-20.0f, 20.0f);
+    std::uniform_real_distribution<double> size(5.0, 12.0);
+    int run = 0;
+    for (int kernel : {0, 1, 4, 6}) {
+        for (bool sized : {false, true}) {
+            for (float cutoff : {0.5f, 0.0f, 1.0f}) {
+                Scene s;
+                for (int i = 0; i < 40; ++i) {
+                    for (int a = 0; a < 3; ++a) {
+                        s.positions.push_back(u(rng));
+                    }
+                    if (sized) {
+                        s.sizes.push_back(size(rng));
+                    }
+                }
+                s.params = paramsWith(kernel, 0.5f, 0.25f);
+                s.params.useAverage = 1;
+                s.params.cutoff = cutoff;
+                s.params.trim = 0.65f;
+                const std::int64_t skipped =
+                    expectSameAsPlain(s, cloudRays(100 + run++, 20.0f, 40));
+                EXPECT_GT(skipped, 0);
+            }
+        }
+    }
+}
+
 // One metaball, rays whose closest approach lies a hair inside or outside the iso-surface: the
 // field's maximum along the ray is within rounding of the threshold.
 TEST(MarchBounds, GrazingRaysOfOneMetaball) {
