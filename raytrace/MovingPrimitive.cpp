@@ -6,6 +6,7 @@
 
 #include "raytrace/FieldSampler.h"
 #include "raytrace/HitRecordTable.h"
+#include "raytrace/ReachSource.h"
 
 namespace velquin {
 
@@ -19,7 +20,8 @@ public:
     MovingSource(const VelquinMetaballPrimitiveMoving& prim, std::int32_t segment, float local)
         : prim_(prim), local_(local), positions_(prim.segmentPositions[2 * segment]),
           velocities_(prim.segmentPositions[2 * segment + 1]),
-          sizes_(prim.segmentSizes[2 * segment]), sizeDeltas_(prim.segmentSizes[2 * segment + 1]),
+          sizes_(prim.segmentSizes != nullptr ? prim.segmentSizes[2 * segment] : nullptr),
+          sizeDeltas_(prim.segmentSizes != nullptr ? prim.segmentSizes[2 * segment + 1] : nullptr),
           settings_(prim.averageSettings(sizes_ != nullptr)) {}
 
     const VelquinMetaballPrimitive& primitive() const { return prim_; }
@@ -122,6 +124,40 @@ private:
     const double* sizeDeltas_;
     AverageSettings settings_;
     TraceCounters* counters_ = nullptr;
+};
+
+// The reach sets of moved metaballs: a leaf's metaballs moved to the ray's time (its motion
+// cache, filled as the plain march fills it) and their sizes at that time.
+struct MovedReachSets {
+    const VelquinMetaballPrimitiveMoving* prim;
+    std::int32_t segment;
+    float local;
+    IntervalCollector* storage;
+    TraceCounters* counters;
+
+    LeafReach* operator()(const RayInterval& iv, const MarchRay& ray, double tAbs) const {
+        MotionCache* cache = static_cast<MotionCache*>(iv.payload);
+        const float* positions = prim->segmentPositions[2 * segment];
+        const float* velocities = prim->segmentPositions[2 * segment + 1];
+        const double* sizes =
+            prim->segmentSizes != nullptr ? prim->segmentSizes[2 * segment] : nullptr;
+        if (cache->dirty) {
+            cache->fillCentres(positions, velocities, local);
+        }
+        const double uniform = prim->radiusSq;
+        const float uniformReach = reachCompareValue(uniform);
+        if (sizes != nullptr) {
+            cache->fillSizes(sizes, prim->segmentSizes[2 * segment + 1], local, false);
+        }
+        const double* radiusSq = sizes != nullptr ? cache->radiusSq : nullptr;
+        return makeReachSet(
+            cache->count, [&](std::int32_t j) { return cache->centres + 3 * j; },
+            [&](std::int32_t j) { return radiusSq != nullptr ? radiusSq[j] : uniform; },
+            [&](std::int32_t j) {
+                return radiusSq != nullptr ? reachCompareValue(radiusSq[j]) : uniformReach;
+            },
+            [](std::int32_t) { return 0.0; }, ray, tAbs, *storage, counters);
+    }
 };
 
 VelquinMetaballPrimitiveMoving::~VelquinMetaballPrimitiveMoving() {
@@ -290,15 +326,28 @@ bool VelquinMetaballPrimitiveMoving::intersectSurface(const SurfaceRay& ray,
                              static_cast<float>(ray.origin[2])};
     MovingSource source(*this, segment, local);
     source.count(ray.counters);
-    FieldSampler<MovingSource> sampler(source, list, origin, ray.direction, ray.counters);
-
     // The first sample, at the start, decides whether the ray starts inside.
-    double v0 = 0.0;
-    if (!sampler.sampleOutside(t, t, v0)) {
-        return false;
+    auto march = [&](auto& sampler) {
+        double v0 = 0.0;
+        if (!sampler.sampleOutside(t, t, v0)) {
+            return false;
+        }
+        return marchIntervals(sampler, list, v0 > threshold, stepT, errT, t, false);
+    };
+    bool found = false;
+    // The summed field with one of the seven kernels: reach sets, the kernel compiled in.
+    const bool reaching = !useAverage && withKernelType(fieldKernel, [&](auto kernel) {
+        using Source = ReachSummedSource<decltype(kernel), MovedReachSets>;
+        const Source reachSource(*this, origin, ray.direction, ray.counters,
+                                 MovedReachSets{this, segment, local, &list, ray.counters});
+        FieldSampler<Source> sampler(reachSource, list, origin, ray.direction, ray.counters);
+        found = march(sampler);
+    });
+    if (!reaching) {
+        FieldSampler<MovingSource> sampler(source, list, origin, ray.direction, ray.counters);
+        found = march(sampler);
     }
-    const bool inside = v0 > threshold;
-    if (!marchIntervals(sampler, list, inside, stepT, errT, t, false)) {
+    if (!found) {
         return false;
     }
     if (!(t <= ray.nearest) || !(ray.tMin < t) || !(t < ray.tMax)) {

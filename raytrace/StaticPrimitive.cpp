@@ -11,6 +11,7 @@
 #include "raytrace/AverageBound.h"
 #include "raytrace/FieldSampler.h"
 #include "raytrace/HitRecordTable.h"
+#include "raytrace/ReachSource.h"
 
 namespace velquin {
 
@@ -54,91 +55,15 @@ private:
     TraceCounters* counters_ = nullptr;
 };
 
-// The summed field of one sample, for the marches over the laid-out leaves.
-struct PackedSum {
-    double sum = 0.0;
-    double t = 0.0;
-    float point[3] = {0.0f, 0.0f, 0.0f};
-};
+// The reach sets of still metaballs: a leaf's, from the laid-out hierarchy.
+struct StillReachSets {
+    const FlatHierarchy* flat;
+    IntervalCollector* storage;
+    TraceCounters* counters;
 
-inline double finishedValue(PackedSum& e, const AverageSettings&) {
-    return e.sum;
-}
-
-// Still metaballs with the summed surface and the kernel K compiled into the loop. On its first
-// visit on a ray a leaf finds the metaballs the ray passes within reach of (its reach set, kept
-// with the interval); samples test only those whose span holds them, in the leaf's order, and
-// the same sets bound the field over a stretch of the ray so that the march can pass samples
-// that cannot cross.
-template <class K> class PackedSource {
-public:
-    using Summed = PackedSum;
-    using Average = PackedSum; // never taken: this source serves the summed surface only
-
-    PackedSource(const VelquinMetaballPrimitiveStatic& prim, IntervalCollector& list,
-                 const float origin[3], const float direction[3], TraceCounters* counters)
-        : prim_(prim), list_(list), ray_(origin, direction), counters_(counters) {}
-
-    const VelquinMetaballPrimitive& primitive() const { return prim_; }
-    const AverageSettings& averageSettings() const { return settings_; }
-
-    void setUp(PackedSum& field, const float p[3], double t) const {
-        field.t = t;
-        field.point[0] = p[0];
-        field.point[1] = p[1];
-        field.point[2] = p[2];
+    LeafReach* operator()(const RayInterval& iv, const MarchRay& ray, double tAbs) const {
+        return flat->reachSet(FlatHierarchy::nodeOf(iv), ray, tAbs, *storage, counters);
     }
-
-    void add(RayInterval* iv, PackedSum& field) const {
-        addReach<K>(reach(iv), field.point, field.t, field.sum, counters_);
-    }
-
-    bool bounded() const { return prim_.texture.texmap == nullptr; }
-
-    // The most any sample in [ta, tb] can sum: every listed interval that overlaps the stretch.
-    double fieldMost(IntervalCollector& list, double ta, double tb) const {
-        double most = 0.0;
-        for (RayInterval* iv = list.head; iv != nullptr && iv->tEnter < tb; iv = iv->next) {
-            if (iv->tExit > ta) {
-                most += velquin::fieldMost<K>(reach(iv), ray_, ta, tb);
-            }
-        }
-        return most * (1.0 + 1e-12);
-    }
-
-    // The least: an interval that holds the whole stretch adds to every sample in it; one that
-    // overlaps it only in part may add to some, never less than its rounding below 0.
-    double fieldLeast(IntervalCollector& list, double ta, double tb) const {
-        double least = 0.0;
-        for (RayInterval* iv = list.head; iv != nullptr && iv->tEnter < tb; iv = iv->next) {
-            if (!(iv->tExit > ta)) {
-                continue;
-            }
-            const LeafReach& set = reach(iv);
-            if (iv->tEnter < ta && iv->tExit > tb) {
-                least += velquin::fieldLeast<K>(set, ray_, ta, tb);
-            } else {
-                least -= kKernelSlack * set.count;
-            }
-        }
-        return least - 1e-12 * std::fabs(least);
-    }
-
-private:
-    const LeafReach& reach(RayInterval* iv) const {
-        if (iv->rayData == nullptr) {
-            const double tAbs = std::max(std::fabs(iv->tEnter), std::fabs(iv->tExit));
-            iv->rayData =
-                prim_.flat.reachSet(FlatHierarchy::nodeOf(*iv), ray_, tAbs, list_, counters_);
-        }
-        return *static_cast<const LeafReach*>(iv->rayData);
-    }
-
-    const VelquinMetaballPrimitiveStatic& prim_;
-    IntervalCollector& list_;
-    MarchRay ray_;
-    TraceCounters* counters_;
-    AverageSettings settings_;
 };
 
 // The average surface's sums of one sample, for the marches over the laid-out leaves.
@@ -166,8 +91,8 @@ public:
 
     PackedAverageSource(const VelquinMetaballPrimitiveStatic& prim, IntervalCollector& list,
                         const float origin[3], const float direction[3], TraceCounters* counters)
-        : prim_(prim), settings_(prim.averageSettings(prim.radii != nullptr)), list_(list),
-          ray_(origin, direction), counters_(counters) {}
+        : prim_(prim), settings_(prim.averageSettings(prim.radii != nullptr)),
+          ray_(origin, direction), counters_(counters), sets_{&prim.flat, &list, counters} {}
 
     const VelquinMetaballPrimitive& primitive() const { return prim_; }
     const AverageSettings& averageSettings() const { return settings_; }
@@ -238,20 +163,13 @@ public:
     }
 
 private:
-    const LeafReach& reachOf(RayInterval* iv) const {
-        if (iv->rayData == nullptr) {
-            const double tAbs = std::max(std::fabs(iv->tEnter), std::fabs(iv->tExit));
-            iv->rayData =
-                prim_.flat.reachSet(FlatHierarchy::nodeOf(*iv), ray_, tAbs, list_, counters_);
-        }
-        return *static_cast<const LeafReach*>(iv->rayData);
-    }
+    const LeafReach& reachOf(RayInterval* iv) const { return reachSetOf(iv, ray_, sets_); }
 
     const VelquinMetaballPrimitiveStatic& prim_;
     AverageSettings settings_;
-    IntervalCollector& list_;
     MarchRay ray_;
     TraceCounters* counters_;
+    StillReachSets sets_;
     mutable ThreadLease<std::vector<WeightRange>> items_;
 };
 
@@ -401,7 +319,9 @@ bool VelquinMetaballPrimitiveStatic::intersectSurface(const SurfaceRay& ray,
             march(PackedAverageSource<decltype(kernel)>(*this, list, origin, ray.direction,
                                                         ray.counters));
         } else {
-            march(PackedSource<decltype(kernel)>(*this, list, origin, ray.direction, ray.counters));
+            march(ReachSummedSource<decltype(kernel), StillReachSets>(
+                *this, origin, ray.direction, ray.counters,
+                StillReachSets{&flat, &list, ray.counters}));
         }
     });
     if (!packed) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "raytrace/HitRecordTable.h"
+#include "raytrace/MovingPrimitive.h"
 #include "raytrace/StaticPrimitive.h"
 
 using namespace velquin;
@@ -260,6 +261,79 @@ TEST(MarchBounds, ThresholdsAtASaddle) {
                 rays.push_back(rayFrom(e, f));
             }
             expectSameAsPlain(s, rays);
+        }
+    }
+}
+
+// Moving metaballs: two segments of real motion with sizes and size deltas, rays at several
+// times, against the plain march of the same segments.
+TEST(MarchBounds, MovingMetaballsMatchThePlainMarch) {
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<float> u(-18.0f, 18.0f);
+    std::uniform_real_distribution<float> v(-4.0f, 4.0f);
+    std::uniform_real_distribution<double> size(5.0, 10.0);
+    std::uniform_real_distribution<double> grow(-2.0, 2.0);
+    for (int kernel : {0, 3, 6}) {
+        for (bool sized : {false, true}) {
+            const int n = 50;
+            auto makeFrame = [&](CompiledMovingFrame& frame, std::uint32_t seed) {
+                std::mt19937 local(seed);
+                frame.params = paramsWith(kernel, 0.4f, 0.2f);
+                frame.params.segmentCount = 2;
+                frame.segmentPositions = new float*[4];
+                frame.segmentSizes = sized ? new double*[4] : nullptr;
+                frame.segmentCounts = new std::int32_t[2]{n, n};
+                for (int seg = 0; seg < 2; ++seg) {
+                    frame.segmentPositions[2 * seg] = new float[3 * n];
+                    frame.segmentPositions[2 * seg + 1] = new float[3 * n];
+                    if (sized) {
+                        frame.segmentSizes[2 * seg] = new double[n];
+                        frame.segmentSizes[2 * seg + 1] = new double[n];
+                    }
+                    for (int i = 0; i < 3 * n; ++i) {
+                        frame.segmentPositions[2 * seg][i] = u(local);
+                        frame.segmentPositions[2 * seg + 1][i] = v(local);
+                    }
+                    for (int i = 0; sized && i < n; ++i) {
+                        frame.segmentSizes[2 * seg][i] = size(local);
+                        frame.segmentSizes[2 * seg + 1][i] = grow(local);
+                    }
+                }
+            };
+            VelquinMetaballPrimitiveMoving fast;
+            VelquinMetaballPrimitiveMoving plain;
+            CompiledMovingFrame a, b;
+            const std::uint32_t seed = rng();
+            makeFrame(a, seed);
+            makeFrame(b, seed);
+            ASSERT_TRUE(fast.setup(a));
+            ASSERT_TRUE(plain.setup(b));
+            plain.fieldKernel = kPlain[kernel];
+            TraceCounters counters;
+            int hits = 0;
+            std::vector<SurfaceRay> rays = cloudRays(kernel * 2 + sized, 18.0f, 40);
+            for (std::size_t i = 0; i < rays.size(); ++i) {
+                SurfaceRay ray = rays[i];
+                ray.time = static_cast<float>(i % 7) / 6.0f;
+                SurfaceHit ha, hb;
+                SurfaceRay counted = ray;
+                counted.counters = &counters;
+                const bool hitA = fast.intersectSurface(counted, ha);
+                const bool hitB = plain.intersectSurface(ray, hb);
+                SCOPED_TRACE(::testing::Message() << "ray " << i << " kernel " << kernel);
+                EXPECT_EQ(hitA, hitB);
+                if (hitA && hitB) {
+                    ++hits;
+                    EXPECT_EQ(std::bit_cast<std::uint64_t>(ha.t),
+                              std::bit_cast<std::uint64_t>(hb.t));
+                    for (int k = 0; k < 3; ++k) {
+                        EXPECT_EQ(std::bit_cast<std::uint32_t>(ha.normal[k]),
+                                  std::bit_cast<std::uint32_t>(hb.normal[k]));
+                    }
+                }
+            }
+            EXPECT_GT(hits, 0);
+            EXPECT_GT(counters.skipped, 0);
         }
     }
 }
