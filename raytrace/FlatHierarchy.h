@@ -97,6 +97,81 @@ public:
     }
 
 private:
+    // The first look of reachSet: whether each of four centres may lie within reach of the ray's
+    // line, in single precision with room for its rounding. limit: the squared reach plus the
+    // slack, uniform or (sized) 2 reach + 2 slack^2 from the compare values.
+    struct NearTest {
+        float origin[3];
+        float direction[3];
+        float inverseSq;
+        float uniformLimit;
+        float slackSq2;
+        NearTest(const MarchRay& ray, double uniformLimitSq, double slackSq2);
+        // Bit k set unless centre k (k < min(4, left)) is surely beyond its limit.
+        unsigned mask4(const float* x, const float* y, const float* z, const float* reach,
+                       std::int32_t left) const {
+            if (left < 4) {
+                // The leaf's last centres: padded lanes are never near.
+                float xs[4] = {}, ys[4] = {}, zs[4] = {}, rs[4] = {-1.0f, -1.0f, -1.0f, -1.0f};
+                for (std::int32_t k = 0; k < left; ++k) {
+                    xs[k] = x[k];
+                    ys[k] = y[k];
+                    zs[k] = z[k];
+                    rs[k] = reach != nullptr ? reach[k] : 0.0f;
+                }
+                const unsigned lanes = (1u << left) - 1u;
+                if (reach == nullptr) {
+                    return lanes & lanes4(xs, ys, zs, nullptr);
+                }
+                return lanes & lanes4(xs, ys, zs, rs);
+            }
+            return lanes4(x, y, z, reach);
+        }
+
+    private:
+        unsigned lanes4(const float* x, const float* y, const float* z, const float* reach) const {
+#if defined(__SSE2__)
+            const __m128 wx = _mm_sub_ps(_mm_loadu_ps(x), _mm_set1_ps(origin[0]));
+            const __m128 wy = _mm_sub_ps(_mm_loadu_ps(y), _mm_set1_ps(origin[1]));
+            const __m128 wz = _mm_sub_ps(_mm_loadu_ps(z), _mm_set1_ps(origin[2]));
+            const __m128 dx = _mm_set1_ps(direction[0]), dy = _mm_set1_ps(direction[1]),
+                         dz = _mm_set1_ps(direction[2]);
+            const __m128 along =
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(wx, dx), _mm_mul_ps(wy, dy)), _mm_mul_ps(wz, dz));
+            const __m128 tc = _mm_mul_ps(along, _mm_set1_ps(inverseSq));
+            const __m128 qx = _mm_sub_ps(wx, _mm_mul_ps(tc, dx));
+            const __m128 qy = _mm_sub_ps(wy, _mm_mul_ps(tc, dy));
+            const __m128 qz = _mm_sub_ps(wz, _mm_mul_ps(tc, dz));
+            const __m128 q =
+                _mm_add_ps(_mm_add_ps(_mm_mul_ps(qx, qx), _mm_mul_ps(qy, qy)), _mm_mul_ps(qz, qz));
+            const __m128 shrunk = _mm_mul_ps(q, _mm_set1_ps(1.0f - 0x1p-18f));
+            __m128 limit = _mm_set1_ps(uniformLimit);
+            if (reach != nullptr) {
+                limit = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(reach), _mm_set1_ps(2.0f + 0x1p-17f)),
+                                   _mm_set1_ps(slackSq2));
+            }
+            // A lane is near unless its distance is beyond its limit (a NaN stays near).
+            return ~static_cast<unsigned>(_mm_movemask_ps(_mm_cmpgt_ps(shrunk, limit))) & 0xFu;
+#else
+            unsigned near = 0;
+            for (int k = 0; k < 4; ++k) {
+                const float wx = x[k] - origin[0], wy = y[k] - origin[1], wz = z[k] - origin[2];
+                const float tc =
+                    (wx * direction[0] + wy * direction[1] + wz * direction[2]) * inverseSq;
+                const float qx = wx - tc * direction[0], qy = wy - tc * direction[1],
+                            qz = wz - tc * direction[2];
+                const float q2 = (qx * qx + qy * qy + qz * qz) * (1.0f - 0x1p-18f);
+                const float limit =
+                    reach != nullptr ? reach[k] * (2.0f + 0x1p-17f) + slackSq2 : uniformLimit;
+                if (!(q2 > limit)) {
+                    near |= 1u << k;
+                }
+            }
+            return near;
+#endif
+        }
+    };
+
     // Calls f(leaf) for every leaf whose box holds p, in depth-first order.
     template <class F> void forLeavesAt(const float p[3], F&& f) const {
         std::int32_t i = 0;
@@ -160,6 +235,41 @@ inline unsigned reachMask8(const float* x, const float* y, const float* z, const
         s = s + dz * dz;
         d2[j] = s;
         if (s <= (reach != nullptr ? reach[j] : uniformReach)) {
+            mask |= 1u << j;
+        }
+    }
+    return mask;
+#endif
+}
+
+// Bit j set when the metaball at (x, y, z) is within reach of points[j] (j < 4); d2 receives the
+// four squared distances: distanceSq's arithmetic, the four points in the four lanes.
+inline unsigned reachMask4Points(float x, float y, float z, const float points[4][3], float reach,
+                                 float d2[4]) {
+#if defined(__SSE2__)
+    const __m128 px = _mm_setr_ps(0.0f - points[0][0], 0.0f - points[1][0], 0.0f - points[2][0],
+                                  0.0f - points[3][0]);
+    const __m128 py = _mm_setr_ps(0.0f - points[0][1], 0.0f - points[1][1], 0.0f - points[2][1],
+                                  0.0f - points[3][1]);
+    const __m128 pz = _mm_setr_ps(0.0f - points[0][2], 0.0f - points[1][2], 0.0f - points[2][2],
+                                  0.0f - points[3][2]);
+    const __m128 dx = _mm_add_ps(_mm_set1_ps(x), px);
+    const __m128 dy = _mm_add_ps(_mm_set1_ps(y), py);
+    const __m128 dz = _mm_add_ps(_mm_set1_ps(z), pz);
+    __m128 s = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
+    s = _mm_add_ps(s, _mm_mul_ps(dz, dz));
+    _mm_storeu_ps(d2, s);
+    return static_cast<unsigned>(_mm_movemask_ps(_mm_cmple_ps(s, _mm_set1_ps(reach))));
+#else
+    unsigned mask = 0;
+    for (int j = 0; j < 4; ++j) {
+        const float dx = x + (0.0f - points[j][0]);
+        const float dy = y + (0.0f - points[j][1]);
+        const float dz = z + (0.0f - points[j][2]);
+        float s = dx * dx + dy * dy;
+        s = s + dz * dz;
+        d2[j] = s;
+        if (s <= reach) {
             mask |= 1u << j;
         }
     }
@@ -236,15 +346,12 @@ template <class K> void FlatHierarchy::sumsAt(const float points[4][3], double s
             const std::int32_t slot = leaf.begin + i;
             const float reach = sized ? reach_[slot] : uniformReach_;
             const double r2 = sized ? radiusSq_[slot] : uniformRadiusSq_;
-            for (int j = 0; j < 4; ++j) {
-                const float dx = x[i] + (0.0f - points[j][0]);
-                const float dy = y[i] + (0.0f - points[j][1]);
-                const float dz = z[i] + (0.0f - points[j][2]);
-                float s = dx * dx + dy * dy;
-                s = s + dz * dz;
-                if (s <= reach) {
-                    sums[j] += K::eval(r2, static_cast<double>(s));
-                }
+            float d2[4];
+            unsigned mask = detail::reachMask4Points(x[i], y[i], z[i], points, reach, d2);
+            while (mask != 0) {
+                const int j = __builtin_ctz(mask);
+                mask &= mask - 1;
+                sums[j] += K::eval(r2, static_cast<double>(d2[j]));
             }
         }
     });

@@ -156,7 +156,8 @@ struct MovedReachSets {
             [&](std::int32_t j) {
                 return radiusSq != nullptr ? reachCompareValue(radiusSq[j]) : uniformReach;
             },
-            [](std::int32_t) { return 0.0; }, ray, tAbs, *storage, counters);
+            [](std::int32_t) { return 0.0; }, [](std::int32_t) { return true; }, ray, tAbs,
+            *storage, counters);
     }
 };
 

@@ -169,12 +169,13 @@ inline float reachCompareValue(double r2) {
 
 // Builds the reach set of count metaballs for a march along ray at |t| <= tAbs, from storage (the
 // ray's collector). centre(j) gives a metaball's centre (three floats), radiusSq(j) its squared
-// size, reach(j) the compare value of it, size(j) its plain size (0 where unused). Every
-// metaball left out computes a squared distance beyond its reach at every such sample.
-template <class Centre, class RadiusSq, class Reach, class Size>
+// size, reach(j) the compare value of it, size(j) its plain size (0 where unused); near(j) is
+// false only for a metaball already shown beyond reach of the whole ray. Every metaball left out
+// computes a squared distance beyond its reach at every such sample.
+template <class Centre, class RadiusSq, class Reach, class Size, class Near>
 LeafReach* makeReachSet(std::int32_t count, Centre&& centre, RadiusSq&& radiusSq, Reach&& reach,
-                        Size&& size, const MarchRay& ray, double tAbs, IntervalCollector& storage,
-                        TraceCounters* counters) {
+                        Size&& size, Near&& near, const MarchRay& ray, double tAbs,
+                        IntervalCollector& storage, TraceCounters* counters) {
     LeafReach* set = storage.make<LeafReach>();
     set->error = ray.pointError(tAbs);
     if (count <= 0) {
@@ -183,6 +184,9 @@ LeafReach* makeReachSet(std::int32_t count, Centre&& centre, RadiusSq&& radiusSq
     set->entries = storage.makeArray<ReachEntry>(static_cast<std::size_t>(count));
     std::int32_t n = 0;
     for (std::int32_t j = 0; j < count; ++j) {
+        if (!near(j)) {
+            continue;
+        }
         const double r2 = radiusSq(j);
         if (!(r2 > 0.0)) {
             continue; // reaches nothing
