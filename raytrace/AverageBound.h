@@ -33,9 +33,21 @@ namespace detail {
 // take their highest weights and the rest their lowest, so one sort and two sweeps find both.
 inline void meanRange(std::vector<WeightRange>& items, int axis, double& smallest,
                       double& largest) {
-    std::sort(items.begin(), items.end(), [axis](const WeightRange& a, const WeightRange& b) {
-        return a.centre[axis] < b.centre[axis];
-    });
+    // A handful of metaballs is the common case: an insertion sort, no call.
+    const std::size_t n = items.size();
+    if (n > 24) {
+        std::sort(items.begin(), items.end(), [axis](const WeightRange& a, const WeightRange& b) {
+            return a.centre[axis] < b.centre[axis];
+        });
+    }
+    for (std::size_t i = 1; i < n && n <= 24; ++i) {
+        const WeightRange item = items[i];
+        std::size_t j = i;
+        for (; j > 0 && items[j - 1].centre[axis] > item.centre[axis]; --j) {
+            items[j] = items[j - 1];
+        }
+        items[j] = item;
+    }
     double lowNum = 0.0, lowDen = 0.0;
     for (const WeightRange& w : items) {
         lowNum += w.low * w.centre[axis];
