@@ -1,12 +1,14 @@
 // The summed field marched over reach sets (RayReach.h), for the still and the moving primitive:
 // each interval's reach set is made on its first visit by the primitive's own maker, samples add
 // the entries whose span holds them, and the same sets bound the field over a stretch of the ray
-// so that the march can pass samples that cannot cross (Marcher.h). A textured field has no
-// bounds: a map's value is not bounded.
+// so that the march can pass samples that cannot cross (Marcher.h). A map's value is not bounded,
+// so a textured field is bounded only where nothing reaches: multiplied, a sum of 0 stays 0 (or
+// NaN), which no threshold of 0 or more is below; subtracted, or from inside, nothing is known.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "field/Evaluators.h"
 #include "raytrace/Primitive.h"
@@ -60,7 +62,9 @@ public:
         addReach<K>(reachSetOf(iv, ray_, makeSet_), field.point, field.t, field.sum, counters_);
     }
 
-    bool bounded() const { return prim_.texture.texmap == nullptr; }
+    bool bounded() const {
+        return !textured() || (!prim_.texture.textureType && prim_.threshold >= 0.0);
+    }
 
     // The most any sample in [ta, tb] can sum: every listed interval that overlaps the stretch.
     double fieldMost(IntervalCollector& list, double ta, double tb) const {
@@ -70,12 +74,18 @@ public:
                 most += velquin::fieldMost<K>(reachSetOf(iv, ray_, makeSet_), ray_, ta, tb);
             }
         }
+        if (textured()) {
+            return most == 0.0 ? 0.0 : std::numeric_limits<double>::infinity();
+        }
         return most * (1.0 + 1e-12);
     }
 
     // The least: an interval that holds the whole stretch adds to every sample in it; one that
     // overlaps it only in part may add to some, never less than its rounding below 0.
     double fieldLeast(IntervalCollector& list, double ta, double tb) const {
+        if (textured()) {
+            return -std::numeric_limits<double>::infinity();
+        }
         double least = 0.0;
         for (RayInterval* iv = list.head; iv != nullptr && iv->tEnter < tb; iv = iv->next) {
             if (!(iv->tExit > ta)) {
@@ -92,6 +102,8 @@ public:
     }
 
 private:
+    bool textured() const { return prim_.texture.texmap != nullptr; }
+
     const VelquinMetaballPrimitive& prim_;
     MarchRay ray_;
     TraceCounters* counters_;

@@ -166,11 +166,14 @@ inline double grad(int hash, double x, double y, double z) {
     double v = h < 4 ? y : (h == 12 || h == 14 ? x : z);
     return ((h & 1) == 0 ? u : -u) + ((h & 2) == 0 ? v : -v);
 }
-// The lattice cell index of a coordinate, wrapped to the 256-entry table; exact for any finite
-// value (fmod of a whole double is exact) and 0 for values that are not finite.
+// The lattice cell index of a whole coordinate, wrapped to the 256-entry table (f mod 256, taken
+// non-negative); 0 for values that are not finite. Within 2^62 the two's-complement low byte of
+// the integer is that remainder; beyond, fmod of a whole double is exact.
 inline int cell(double f) {
     if (!std::isfinite(f))
         return 0;
+    if (std::fabs(f) < 0x1p62)
+        return static_cast<int>(static_cast<std::int64_t>(f) & 255);
     double m = std::fmod(f, 256.0);
     if (m < 0.0)
         m += 256.0;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
+
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -114,6 +117,23 @@ TEST(TexmapNoise, DeterministicAndInRange) {
     EXPECT_GT(differ, 1900);
     // Continuous: a tiny step changes the value a little.
     EXPECT_NEAR(at(*a, 0.3f, 0.4f, 0.5f), at(*a, 0.3001f, 0.4f, 0.5f), 0.01f);
+}
+
+// The lattice repeats every 256 cells on every axis, on both sides of 0 and far out: the cell
+// index is the coordinate's remainder taken non-negative, however it is computed.
+TEST(TexmapNoise, LatticeRepeatsEvery256Cells) {
+    auto n = make("noise", {{"size", 1}, {"levels", 1}, {"seed", 9}});
+    auto* noise = dynamic_cast<NoiseTexmap*>(n.get());
+    ASSERT_NE(noise, nullptr);
+    for (double x : {-0.375, 0.625, -255.125, 3.5}) {
+        for (double shift : {-256.0, 256.0, -0x1p40, 0x1p40, -0x1p44}) {
+            const double a = noise->Noise(x, -x * 0.5, 1.25);
+            const double b = noise->Noise(x + shift, -x * 0.5 - shift, 1.25 + shift);
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(a), std::bit_cast<std::uint64_t>(b))
+                << "x " << x << " shift " << shift;
+        }
+    }
+    EXPECT_NE(noise->Noise(-0.375, 0.1875, 1.25), noise->Noise(0.625, 0.1875, 1.25));
 }
 
 TEST(TexmapNoise, LatticeZeroAndThresholds) {

@@ -209,6 +209,50 @@ TEST(MarchBounds, AverageSurfaceMatchesThePlainMarch) {
     }
 }
 
+// A map that varies over space (from below 0 to above 1), so that nothing about it is bounded.
+class WavyMap : public Texmap {
+public:
+    float EvalMono(ShadeContext& sc) override {
+        const Point3 p = sc.P();
+        return 0.5f + 0.7f * std::sin(0.31f * p.x + 0.17f * p.z);
+    }
+    AColor EvalColor(ShadeContext& sc) override {
+        const float v = EvalMono(sc);
+        return AColor(v, v, v, 1.0f);
+    }
+};
+
+// A textured field is bounded only where no metaball reaches, and only when multiplied: the
+// multiplied march passes such samples, the subtracted one passes none, and both find the plain
+// march's hits.
+TEST(MarchBounds, TexturedFieldsMatchThePlainMarch) {
+    WavyMap map;
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> u(-40.0f, 40.0f);
+    for (int type : {0, 1}) {
+        for (bool clamp : {false, true}) {
+            Scene s;
+            for (int i = 0; i < 60; ++i) {
+                for (int a = 0; a < 3; ++a) {
+                    s.positions.push_back(u(rng));
+                }
+            }
+            s.params = paramsWith(2, 0.3f, 0.2f);
+            s.params.texmap = &map;
+            s.params.textureType = static_cast<std::uint8_t>(type);
+            s.params.textureStrength = 0.8f;
+            s.params.useClamp = clamp ? 1 : 0;
+            s.params.clampTo = 0.45f;
+            const std::int64_t skipped = expectSameAsPlain(s, cloudRays(40 + type, 40.0f, 60));
+            if (type == 0) {
+                EXPECT_GT(skipped, 0);
+            } else {
+                EXPECT_EQ(skipped, 0);
+            }
+        }
+    }
+}
+
 // One metaball, rays whose closest approach lies a hair inside or outside the iso-surface: the
 // field's maximum along the ray is within rounding of the threshold.
 TEST(MarchBounds, GrazingRaysOfOneMetaball) {
