@@ -202,27 +202,38 @@ bool marchIntervals(Sampler& sampler, IntervalCollector& list, bool inside, doub
     if constexpr (BoundingSampler<Sampler>) {
         bounded = sampler.bounded();
     }
+    // Passes the sample at t, and the run after it, when ask proves that none can cross.
+    enum class Pass { NotProven, Passed, ListEnded };
+    double tPrev = t;
+    SkipWindow window;
+    auto tryPass = [&](auto&& ask) {
+        if constexpr (BoundingSampler<Sampler>) {
+            if (bounded && window.covers(t, stepT, ask)) {
+                if (!passIntervals(list, t, tPrev)) {
+                    return Pass::ListEnded;
+                }
+                sampler.countSkipped(1 + passRun(list, window.provenTo(), stepT, t, tPrev));
+                return Pass::Passed;
+            }
+        }
+        return Pass::NotProven;
+    };
     if (!inside) {
         if (jumpToHead && first > t) {
             t = first;
         }
-        double tPrev = t;
-        SkipWindow window;
+        tPrev = t;
         for (;;) {
-            bool passed = false;
-            if constexpr (BoundingSampler<Sampler>) {
-                passed = bounded && window.covers(t, stepT, [&](double ta, double tb) {
-                    return sampler.fieldBelow(ta, tb);
-                });
-            }
-            if (passed) {
-                if (!passIntervals(list, t, tPrev)) {
-                    return false;
-                }
+            const Pass pass = tryPass([&](double ta, double tb) {
                 if constexpr (BoundingSampler<Sampler>) {
-                    sampler.countSkipped(1 + passRun(list, window.provenTo(), stepT, t, tPrev));
+                    return sampler.fieldBelow(ta, tb);
                 }
-            } else {
+                return false;
+            });
+            if (pass == Pass::ListEnded) {
+                return false;
+            }
+            if (pass == Pass::NotProven) {
                 double v = 0.0;
                 if (!sampler.sampleOutside(t, tPrev, v)) {
                     return false;
@@ -245,23 +256,17 @@ bool marchIntervals(Sampler& sampler, IntervalCollector& list, bool inside, doub
             }
         }
     } else {
-        double tPrev = t;
-        SkipWindow window;
         for (;;) {
-            bool passed = false;
-            if constexpr (BoundingSampler<Sampler>) {
-                passed = bounded && window.covers(t, stepT, [&](double ta, double tb) {
-                    return sampler.fieldAbove(ta, tb);
-                });
-            }
-            if (passed) {
-                if (!passIntervals(list, t, tPrev)) {
-                    return false;
-                }
+            const Pass pass = tryPass([&](double ta, double tb) {
                 if constexpr (BoundingSampler<Sampler>) {
-                    sampler.countSkipped(1 + passRun(list, window.provenTo(), stepT, t, tPrev));
+                    return sampler.fieldAbove(ta, tb);
                 }
-            } else {
+                return false;
+            });
+            if (pass == Pass::ListEnded) {
+                return false;
+            }
+            if (pass == Pass::NotProven) {
                 bool stillInside = true;
                 if (!sampler.sampleInside(t, tPrev, stillInside)) {
                     return false;

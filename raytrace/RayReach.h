@@ -221,12 +221,15 @@ LeafReach* makeReachSet(std::int32_t count, Centre&& centre, RadiusSq&& radiusSq
     return set;
 }
 
-template <class K>
-void addReach(const LeafReach& set, const float p[3], double t, double& sum,
-              TraceCounters* counters) {
+// Calls reached(entry, s) for every entry of a reach set within reach of the sample (p, t), in
+// the set's order, s being the squared distance as distanceSq computes it: only the entries
+// whose span holds t are tested.
+template <class Reached>
+void forReached(const LeafReach& set, const float p[3], double t, TraceCounters* counters,
+                Reached&& reached) {
     const float px = 0.0f - p[0], py = 0.0f - p[1], pz = 0.0f - p[2];
     std::int64_t tests = 0;
-    std::int64_t reached = 0;
+    std::int64_t within = 0;
     for (std::int32_t k = 0; k < set.count; ++k) {
         const ReachEntry& e = set.entries[k];
         if (t < e.tLow || t > e.tHigh) {
@@ -239,48 +242,38 @@ void addReach(const LeafReach& set, const float p[3], double t, double& sum,
         float s = dx * dx + dy * dy;
         s = s + dz * dz;
         if (s <= e.reach) {
-            sum += K::eval(e.bound.radiusSq, static_cast<double>(s));
-            ++reached;
+            reached(e, s);
+            ++within;
         }
     }
     if (counters != nullptr) {
         counters->distanceTests += tests;
-        counters->contributing += reached;
+        counters->contributing += within;
     }
 }
 
+// The summed field's contributions with kernel K: exactly what the leaf's full evaluation adds.
+template <class K>
+void addReach(const LeafReach& set, const float p[3], double t, double& sum,
+              TraceCounters* counters) {
+    forReached(set, p, t, counters, [&](const ReachEntry& e, float s) {
+        sum += K::eval(e.bound.radiusSq, static_cast<double>(s));
+    });
+}
+
+// The average surface's sums with kernel K: FieldAvg's arithmetic.
 template <class K>
 void addReachAverage(const LeafReach& set, const float p[3], double t, float weightedCentre[3],
                      double& weightSum, double& weightedRadius, TraceCounters* counters) {
-    const float px = 0.0f - p[0], py = 0.0f - p[1], pz = 0.0f - p[2];
-    std::int64_t tests = 0;
-    std::int64_t reached = 0;
-    for (std::int32_t k = 0; k < set.count; ++k) {
-        const ReachEntry& e = set.entries[k];
-        if (t < e.tLow || t > e.tHigh) {
-            continue;
-        }
-        ++tests;
-        const float dx = e.x + px;
-        const float dy = e.y + py;
-        const float dz = e.z + pz;
-        float s = dx * dx + dy * dy;
-        s = s + dz * dz;
-        if (s <= e.reach) {
-            const double w = K::eval(e.bound.radiusSq, static_cast<double>(s));
-            const float wf = static_cast<float>(w);
-            weightedCentre[0] = weightedCentre[0] + e.x * wf;
-            weightedCentre[1] = weightedCentre[1] + e.y * wf;
-            weightedCentre[2] = weightedCentre[2] + e.z * wf;
-            weightSum += w;
-            weightedRadius += w * e.size;
-            ++reached;
-        }
-    }
-    if (counters != nullptr) {
-        counters->distanceTests += tests;
-        counters->contributing += reached;
-    }
+    forReached(set, p, t, counters, [&](const ReachEntry& e, float s) {
+        const double w = K::eval(e.bound.radiusSq, static_cast<double>(s));
+        const float wf = static_cast<float>(w);
+        weightedCentre[0] = weightedCentre[0] + e.x * wf;
+        weightedCentre[1] = weightedCentre[1] + e.y * wf;
+        weightedCentre[2] = weightedCentre[2] + e.z * wf;
+        weightSum += w;
+        weightedRadius += w * e.size;
+    });
 }
 
 template <class K>
