@@ -191,10 +191,14 @@ FlatHierarchy::NearTest::NearTest(const MarchRay& ray, double uniformLimitSq, do
 
 namespace {
 
-// The heap's order: the smallest (entry, index) on top.
-bool later(const FlatHierarchy::Feeder::Entry& a, const FlatHierarchy::Feeder::Entry& b) {
-    return a.tNear > b.tNear || (a.tNear == b.tNear && a.index > b.index);
-}
+// The heap's order: the smallest (entry, index) on top. A type, not a function, so that the heap
+// algorithms compile the comparison in.
+struct Later {
+    bool operator()(const FlatHierarchy::Feeder::Entry& a,
+                    const FlatHierarchy::Feeder::Entry& b) const {
+        return a.tNear > b.tNear || (a.tNear == b.tNear && a.index > b.index);
+    }
+};
 
 } // namespace
 
@@ -220,28 +224,66 @@ void FlatHierarchy::Feeder::push(std::int32_t index) {
         return;
     }
     heap_.push_back(Entry{tNear, tFar, index});
-    std::push_heap(heap_.begin(), heap_.end(), later);
+    std::push_heap(heap_.begin(), heap_.end(), Later{});
+}
+
+void FlatHierarchy::Feeder::pushChildren(std::int32_t index) {
+    const std::int32_t left = index + 1;
+    const std::int32_t right = tree_.nodes_[left].end;
+#if defined(__SSE2__)
+    // slabTest for both children at once, one in each lane: the same operations in the same
+    // order, and max/min that keep the running value unless the new one is strictly beyond it.
+    const FlatNode& l = tree_.nodes_[left];
+    const FlatNode& r = tree_.nodes_[right];
+    __m128d tNear = _mm_set1_pd(ray_.tMin);
+    __m128d tFar = _mm_set1_pd(ray_.tMax);
+    for (int a = 0; a < 3; ++a) {
+        const int sg = ray_.sign[a];
+        const float* lNear = sg ? l.max : l.min;
+        const float* lFar = sg ? l.min : l.max;
+        const float* rNear = sg ? r.max : r.min;
+        const float* rFar = sg ? r.min : r.max;
+        const __m128d o = _mm_set1_pd(ray_.origin[a]);
+        const __m128d inv = _mm_set1_pd(ray_.inverseDirection[a]);
+        const __m128d nearT = _mm_mul_pd(_mm_sub_pd(_mm_setr_pd(lNear[a], rNear[a]), o), inv);
+        const __m128d farT = _mm_mul_pd(_mm_sub_pd(_mm_setr_pd(lFar[a], rFar[a]), o), inv);
+        tNear = _mm_max_pd(nearT, tNear);
+        tFar = _mm_min_pd(farT, tFar);
+    }
+    double nearOf[2], farOf[2];
+    _mm_storeu_pd(nearOf, tNear);
+    _mm_storeu_pd(farOf, tFar);
+    const std::int32_t indices[2] = {left, right};
+    for (int k = 0; k < 2; ++k) {
+        if (nearOf[k] <= farOf[k] * 1.0000009536743164 && std::isfinite(nearOf[k]) &&
+            std::isfinite(farOf[k])) {
+            heap_.push_back(Entry{nearOf[k], farOf[k], indices[k]});
+            std::push_heap(heap_.begin(), heap_.end(), Later{});
+        }
+    }
+#else
+    push(left);
+    push(right);
+#endif
 }
 
 void FlatHierarchy::Feeder::openToLeaf() {
     while (!heap_.empty() && tree_.nodes_[heap_.front().index].count < 0) {
         const std::int32_t index = heap_.front().index;
-        std::pop_heap(heap_.begin(), heap_.end(), later);
+        std::pop_heap(heap_.begin(), heap_.end(), Later{});
         heap_.pop_back();
-        push(index + 1);                   // left child
-        push(tree_.nodes_[index + 1].end); // right child
+        pushChildren(index);
     }
 }
 
 void FlatHierarchy::Feeder::feed(IntervalCollector& list, double tLimit) {
     while (!heap_.empty() && heap_.front().tNear < tLimit) {
         const Entry e = heap_.front();
-        std::pop_heap(heap_.begin(), heap_.end(), later);
+        std::pop_heap(heap_.begin(), heap_.end(), Later{});
         heap_.pop_back();
         const FlatNode& node = tree_.nodes_[e.index];
         if (node.count < 0) {
-            push(e.index + 1);                   // left child
-            push(tree_.nodes_[e.index + 1].end); // right child
+            pushChildren(e.index);
         } else {
             list.append(e.tNear, e.tFar, const_cast<FlatNode*>(&node));
         }

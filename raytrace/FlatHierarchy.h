@@ -67,6 +67,8 @@ public:
 
     private:
         void push(std::int32_t index);
+        // Pushes both children of the branch at index, left then right.
+        void pushChildren(std::int32_t index);
         // Opens branches at the top of the heap until a leaf (or nothing) is there.
         void openToLeaf();
 
