@@ -108,56 +108,6 @@ private:
     int rest_ = 0;          // samples to take before asking again
 };
 
-// Repeats previous = t, t = t + step (rounded, as the march adds) while the sum advances t, stays
-// at or below nextLimit, and the t it starts from is at or below currentLimit; returns how many
-// additions it made, with exactly the t and previous of that loop. Within one binade of t the
-// sums all round to the same spacing, so unless the step lies exactly halfway between two
-// multiples of it (where ties round to even and alternate) every addition adds the same amount
-// d, and a whole run of additions is t + k d, computed exactly.
-inline std::int64_t addRepeatedly(double& t, double& previous, double step, double nextLimit,
-                                  double currentLimit) {
-    std::int64_t count = 0;
-    for (;;) {
-        const double next = t + step;
-        if (!(next > t) || next > nextLimit || t > currentLimit) {
-            return count;
-        }
-        if (t > 0x1p-900 && step > 0.0 && step < t && t < 0x1p900) {
-            int e = 0;
-            std::frexp(t, &e);
-            const double top = std::ldexp(1.0, e);      // t lies in [top / 2, top)
-            const double ulp = std::ldexp(1.0, e - 53); // the spacing there
-            const double r = step / ulp;                // exact: a power-of-two scaling
-            if (step < top - t && r - std::floor(r) != 0.5) {
-                const double d = next - t; // exact
-                // Addition k starts from t + (k - 1) d and stays in the binade while its exact
-                // sum is below top; it lands on t + k d.
-                auto fits = [&](double k) {
-                    const double from = t + (k - 1.0) * d;
-                    const double to = from + d;
-                    return step < top - from && to <= nextLimit && from <= currentLimit;
-                };
-                double k = std::floor(std::min({(top - step - t) / d + 1.0, (nextLimit - t) / d,
-                                                (currentLimit - t) / d + 1.0}));
-                k = std::max(1.0, std::min(k, 0x1p52));
-                while (k > 1.0 && !fits(k)) {
-                    k -= 1.0;
-                }
-                while (fits(k + 1.0)) {
-                    k += 1.0;
-                }
-                previous = t + (k - 1.0) * d;
-                t = t + k * d;
-                count += static_cast<std::int64_t>(k);
-                continue;
-            }
-        }
-        previous = t;
-        t = next;
-        ++count;
-    }
-}
-
 // After a passed sample at t: passes the samples after it that change nothing but t, that is
 // every one up to the proven end (the list is fed that far) whose walk would remove nothing
 // (the head's exit is not behind the sample before it) and before which the march would not
@@ -169,7 +119,17 @@ inline std::int64_t passRun(const IntervalCollector& list, double provenTo, doub
     if (head == nullptr || head->tEnter > t) {
         return 0;
     }
-    return addRepeatedly(t, tPrev, stepT, provenTo, head->tExit);
+    const double lastPrev = head->tExit;
+    std::int64_t passed = 0;
+    for (;;) {
+        const double next = t + stepT;
+        if (!(next > t) || next > provenTo || t > lastPrev) {
+            return passed;
+        }
+        tPrev = t;
+        t = next;
+        ++passed;
+    }
 }
 
 template <class Sampler>

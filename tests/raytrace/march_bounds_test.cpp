@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "raytrace/HitRecordTable.h"
-#include "raytrace/Marcher.h"
 #include "raytrace/MovingPrimitive.h"
 #include "raytrace/StaticPrimitive.h"
 
@@ -381,46 +380,4 @@ TEST(MarchBounds, MovingMetaballsMatchThePlainMarch) {
             EXPECT_GT(counters.skipped, 0);
         }
     }
-}
-
-// A run of additions in one step must end where the loop of additions ends, to the bit: across
-// binades, with steps that tie halfway between two multiples of the spacing, at the limits.
-TEST(MarchBounds, RepeatedAdditionsMatchTheLoop) {
-    auto loop = [](double& t, double& previous, double step, double nextLimit,
-                   double currentLimit) {
-        std::int64_t n = 0;
-        for (;;) {
-            const double next = t + step;
-            if (!(next > t) || next > nextLimit || t > currentLimit) {
-                return n;
-            }
-            previous = t;
-            t = next;
-            ++n;
-        }
-    };
-    std::mt19937_64 rng(21);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
-    int runs = 0;
-    for (int i = 0; i < 20000; ++i) {
-        const double t0 = std::ldexp(0.5 + 0.5 * unit(rng), static_cast<int>(rng() % 40) - 10);
-        double step = t0 * std::ldexp(unit(rng), -static_cast<int>(rng() % 30) - 1);
-        if (i % 4 == 0) {
-            // Exactly halfway between two multiples of t0's spacing: ties alternate.
-            int e = 0;
-            std::frexp(t0, &e);
-            step = std::ldexp(1.0, e - 53) * (static_cast<double>(rng() % 1000) + 0.5);
-        }
-        const double span = step * static_cast<double>(rng() % 3000);
-        const double nextLimit = t0 + span * unit(rng) * 1.5;
-        const double currentLimit = i % 3 == 0 ? nextLimit : t0 + span * unit(rng);
-        double ta = t0, pa = -1.0, tb = t0, pb = -1.0;
-        const std::int64_t na = addRepeatedly(ta, pa, step, nextLimit, currentLimit);
-        const std::int64_t nb = loop(tb, pb, step, nextLimit, currentLimit);
-        ASSERT_EQ(na, nb) << "t " << t0 << " step " << step;
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(ta), std::bit_cast<std::uint64_t>(tb));
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(pa), std::bit_cast<std::uint64_t>(pb));
-        runs += na > 100;
-    }
-    EXPECT_GT(runs, 1000); // long runs, which the fast path serves, were tried
 }
