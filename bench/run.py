@@ -3,6 +3,7 @@
 
     python3 bench/run.py BUILD_OR_PROGRAM [--scenes DIR] [--threads N ...] [--only NAME ...]
                          [--repeat K] [--plugins DIR] [--csv FILE] [--keep-images DIR]
+                         [--compare OTHER [--other-plugins DIR]]
     python3 bench/run.py --list
 
 BUILD_OR_PROGRAM is a build folder (its apps/velquin/velquin is used, with the plug-in module
@@ -12,10 +13,16 @@ shipped in scenes/, read from there as they are. Each figure is the median of K 
 several --threads values a speed-up column gives the render time at the first value divided by
 the render time at this one, and a wall speed-up column the same for the whole process.
 
+With --compare OTHER (a second build or program), every scene and thread count is rendered by
+both in alternation, this one first in each of K pairs (default 3), and the table gives the
+medians of each and, per row, the median over the pairs of OTHER's time / this one's: above 1,
+this build is faster. The two images must be the same, byte for byte; the exit status is 1 when
+any differ or any render failed.
 """
 import argparse
 import csv
 import json
+import math
 import os
 import re
 import shutil
@@ -81,6 +88,20 @@ COLUMNS = [  # key, heading, format
 SPEEDUP = [("speedup", "speed-up", "{:.2f}x"), ("wall_speedup", "wall speed-up", "{:.2f}x")]
 # Shown when at least one row has them (builds that print the lines).
 BOUNDS = [("skipped_pct", "skipped %", "{:.1f}"), ("candidates", "cand/leaf", "{:.2f}")]
+COMPARE_COLUMNS = [
+    ("scene", "scene", "{}"),
+    ("metaballs", "metaballs", "{:,}"),
+    ("threads", "threads", "{}"),
+    ("render", "render s", "{:.3f}"),
+    ("other_render", "other render s", "{:.3f}"),
+    ("render_ratio", "render other/this", "{:.3f}"),
+    ("wall", "wall s", "{:.2f}"),
+    ("other_wall", "other wall s", "{:.2f}"),
+    ("wall_ratio", "wall other/this", "{:.3f}"),
+    ("image", "image", "{}"),
+]
+COMPARE_BOUNDS = BOUNDS + [("other_skipped_pct", "other skipped %", "{:.1f}"),
+                           ("other_candidates", "other cand/leaf", "{:.2f}")]
 
 
 def usage_error(message):
@@ -88,16 +109,16 @@ def usage_error(message):
     sys.exit(2)
 
 
-def find_program(arg):
+def find_program(arg, what="BUILD_OR_PROGRAM"):
     if os.path.isdir(arg):
         for prog in (os.path.join(arg, "apps", "velquin", "velquin"), os.path.join(arg, "velquin")):
             if os.path.isfile(prog) and os.access(prog, os.X_OK):
                 return prog
-        usage_error(f"{arg} is a folder with neither apps/velquin/velquin nor velquin in "
+        usage_error(f"{what} {arg} is a folder with neither apps/velquin/velquin nor velquin in "
                     "it: build the velquin and VelquinMetaball targets there first")
     if os.path.isfile(arg) and os.access(arg, os.X_OK):
         return arg
-    usage_error(f"{arg}: neither a build folder nor a program")
+    usage_error(f"{what} {arg}: neither a build folder nor a program")
 
 
 def ensure_scenes(scene_dir, names):
@@ -167,6 +188,17 @@ def median_of(runs, key):
     return None if any(v is None for v in values) else statistics.median(values)
 
 
+def same_image(path_a, path_b):
+    # The PNG encoder is deterministic: the same pixels give the same bytes.
+    with open(path_a, "rb") as a, open(path_b, "rb") as b:
+        return a.read() == b.read()
+
+
+def geometric_mean(values):
+    values = [v for v in values if v is not None and v > 0]
+    return math.exp(statistics.fmean(math.log(v) for v in values)) if values else None
+
+
 def format_table(rows, cols):
     cells = [[h for _, h, _ in cols]]
     for r in rows:
@@ -227,6 +259,65 @@ def plain_rows(table, args, prog, image_dir):
     return rows, cols, failed
 
 
+def pair_ratio(pairs, key):
+    """The median over the pairs of other / this for one figure (pairs where this is 0 left
+    out: a time printed as 0.000 s gives no ratio)."""
+    ratios = [b[key] / a[key] for a, b in pairs if a[key] > 0]
+    return statistics.median(ratios) if ratios else None
+
+
+def compare_rows(table, args, prog, other, image_dir):
+    rows, failed, different = [], 0, []
+    for name, (scene_path, metaballs) in table.items():
+        for threads in args.threads:
+            image_a = os.path.join(image_dir, f"{name}-t{threads}-this.png")
+            image_b = os.path.join(image_dir, f"{name}-t{threads}-other.png")
+            pairs, same = [], True
+            try:
+                for k in range(args.repeat):
+                    # No image of an earlier pair may stand in for one a run did not write.
+                    for image in (image_a, image_b):
+                        if os.path.exists(image):
+                            os.remove(image)
+                    a = render_once(prog, scene_path, threads, args.plugins, image_a)
+                    b = render_once(other, scene_path, threads, args.other_plugins, image_b)
+                    pairs.append((a, b))
+                    same = same_image(image_a, image_b) and same
+                    print(f"  {name}, {threads} thread{'s' if threads > 1 else ''}, pair "
+                          f"{k + 1}/{args.repeat}: {a['render']:.3f} s render, other "
+                          f"{b['render']:.3f} s", file=sys.stderr)
+            except RuntimeError as e:
+                print(f"run.py: {name}, {threads} thread(s): {e}", file=sys.stderr)
+                failed += 1
+                rows.append({"scene": name + " (failed)", "metaballs": metaballs,
+                             "threads": threads})
+                continue
+            this_runs = [a for a, _ in pairs]
+            other_runs = [b for _, b in pairs]
+            row = {"scene": name, "metaballs": metaballs if metaballs is not None else
+                   this_runs[0]["metaballs"], "threads": threads,
+                   "render_ratio": pair_ratio(pairs, "render"),
+                   "wall_ratio": pair_ratio(pairs, "wall"),
+                   "image": "same image" if same else "DIFFERENT IMAGE"}
+            for key in ("render", "wall", *OPTIONAL_KEYS):
+                row[key] = median_of(this_runs, key)
+                row["other_" + key] = median_of(other_runs, key)
+            if not same:
+                different.append(f"{name}, {threads} thread(s)")
+            rows.append(row)
+    # One geometric mean of the per-row ratios for each thread count.
+    for threads in args.threads:
+        done = [r for r in rows if r["threads"] == threads and "render_ratio" in r]
+        if done:
+            rows.append({"scene": "geometric mean", "threads": threads,
+                         "render_ratio": geometric_mean(r["render_ratio"] for r in done),
+                         "wall_ratio": geometric_mean(r["wall_ratio"] for r in done)})
+    for d in different:
+        print(f"run.py: {d}: the two programs wrote different images", file=sys.stderr)
+    cols = COMPARE_COLUMNS + present(rows, COMPARE_BOUNDS)
+    return rows, cols, failed + len(different)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("program", metavar="BUILD_OR_PROGRAM", nargs="?")
@@ -236,8 +327,15 @@ def main():
     ap.add_argument("--threads", type=int, nargs="+", default=[1], metavar="N")
     ap.add_argument("--only", nargs="+", metavar="NAME", choices=ALL_SCENES)
     ap.add_argument("--list", action="store_true", help="print the scene names and stop")
-    ap.add_argument("--repeat", type=int, default=1, metavar="K", help="runs per figure (median)")
+    ap.add_argument("--repeat", type=int, metavar="K",
+                    help="runs per figure (median); with --compare, pairs of runs (default 1, "
+                    "with --compare 3)")
     ap.add_argument("--plugins", metavar="DIR", help="plug-in folder for velquin render")
+    ap.add_argument("--compare", metavar="OTHER",
+                    help="a second build folder or velquin program, rendered in alternation "
+                    "with this one")
+    ap.add_argument("--other-plugins", metavar="DIR",
+                    help="plug-in folder for the --compare program (default: the one beside it)")
     ap.add_argument("--csv", metavar="FILE", help="also write the rows as CSV ('-': stdout)")
     ap.add_argument("--keep-images", metavar="DIR", help="keep the rendered images here")
     args = ap.parse_args()
@@ -246,10 +344,15 @@ def main():
         return 0
     if args.program is None:
         ap.error("BUILD_OR_PROGRAM is required unless --list")
+    if args.other_plugins and not args.compare:
+        ap.error("--other-plugins only goes with --compare")
+    if args.repeat is None:
+        args.repeat = 3 if args.compare else 1
     if args.repeat < 1 or any(t < 1 for t in args.threads):
         ap.error("--repeat and --threads take whole numbers of at least 1")
 
     prog = find_program(args.program)
+    other = find_program(args.compare, "--compare") if args.compare else None
     scene_dir = args.scenes or (
         os.path.join(args.program, "bench-scenes") if os.path.isdir(args.program) else
         os.path.join(tempfile.gettempdir(), "velquin-bench-scenes"))
@@ -258,15 +361,25 @@ def main():
     os.makedirs(image_dir, exist_ok=True)
 
     try:
-        rows, cols, failed = plain_rows(table, args, prog, image_dir)
+        if other:
+            rows, cols, failed = compare_rows(table, args, prog, other, image_dir)
+        else:
+            rows, cols, failed = plain_rows(table, args, prog, image_dir)
     finally:
         if not args.keep_images:
             shutil.rmtree(image_dir, ignore_errors=True)
 
     print(format_table(rows, cols))
     runs = f"{args.repeat} run{'s' if args.repeat > 1 else ''}"
-    print(f"\n{prog}; median of {runs}; "
-          "wall = the whole velquin process, loading included")
+    if other:
+        print(f"\nthis: {prog}\nother: {other}\n"
+              f"{args.repeat} alternating pair{'s' if args.repeat > 1 else ''} (this, then "
+              "other); seconds are medians; other/this is the median over the pairs of the\n"
+              "other's time / this one's: above 1, this build is faster; wall = the whole "
+              "velquin process, loading included")
+    else:
+        print(f"\n{prog}; median of {runs}; "
+              "wall = the whole velquin process, loading included")
     if args.csv:
         f = sys.stdout if args.csv == "-" else open(args.csv, "w", newline="")
         w = csv.writer(f)
