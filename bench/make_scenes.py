@@ -8,6 +8,7 @@ Every scene comes from a fixed seed, so each run writes identical files. They ar
 not kept in the repository. The scenes (see bench/README.md):
 
     cloud-1k, cloud-10k, cloud-100k, cloud-1m   uniform clouds of 1k .. 1M metaballs
+    cloud-100k-step01   the 100k cloud's points marched with "step": 0.1
     sheet     a jittered grid of metaballs in a plane
     strand    metaballs strung along a helix wound round a ring
     stream    a particle jet with velocities, rendered with motion blur
@@ -204,6 +205,9 @@ SCENES = {
                   "10k metaballs uniform in a cube of side 16 N^(1/3)"),
     "cloud-100k": (make_cloud(100_000), 103, 100_000, (640, 480), {}, None,
                    "100k metaballs uniform in a cube of side 16 N^(1/3)"),
+    # The same seed as cloud-100k, so the same points: only the march step differs.
+    "cloud-100k-step01": (make_cloud(100_000), 103, 100_000, (640, 480), {"step": 0.1}, None,
+                          "the cloud-100k points with \"step\": 0.1"),
     "cloud-1m": (make_cloud(1_000_000), 104, 1_000_000, (1280, 720), {}, None,
                  "1M metaballs uniform in a cube of side 16 N^(1/3), 1280x720"),
     "sheet": (build_sheet, 201, 316 * 316, (640, 480), {}, None,
@@ -243,7 +247,7 @@ def main():
     args = ap.parse_args()
     if args.list:
         for name, s in SCENES.items():
-            print(f"{name:12} {s[2]:>9}  {s[6]}")
+            print(f"{name:17} {s[2]:>9}  {s[6]}")
         return
     os.makedirs(args.outdir, exist_ok=True)
     index_path = os.path.join(args.outdir, "index.json")
@@ -255,7 +259,7 @@ def main():
         entry = write_scene(args.outdir, name)
         index[name] = entry
         x, y, z = entry["camera"]
-        print(f"{name:12} {entry['metaballs']:>9} metaballs  "
+        print(f"{name:17} {entry['metaballs']:>9} metaballs  "
               f"{entry['image'][0]}x{entry['image'][1]}  camera ({x}, {y}, {z})")
     # Keep the index in SCENES order so the table reads the same every time.
     index = {k: index[k] for k in SCENES if k in index}
