@@ -81,10 +81,10 @@ public:
         return true;
     }
 
-    // Bounds, where the source has them (no texture: a map's value is not bounded, so a
-    // textured field is always sampled): no sample in [ta, tb] can cross from outside
-    // (fieldBelow) or from inside (fieldAbove). The list is first fed to tb, which changes
-    // nothing the march decides: the feeder appends in the order it would anyway.
+    // Bounds, where the source has them and says they hold (a map's value is not bounded, so
+    // each source says what it can prove of a textured field): no sample in [ta, tb] can cross
+    // from outside (fieldBelow) or from inside (fieldAbove). The list is first fed to tb, which
+    // changes nothing the march decides: the feeder appends in the order it would anyway.
     bool bounded() const {
         if constexpr (requires { source_.fieldMost(list_, 0.0, 0.0); }) {
             return source_.bounded();
