@@ -181,7 +181,8 @@ std::vector<std::unique_ptr<PluginModule>> LoadPluginFolder(const std::string& d
         if (e.is_regular_file(kind))
             files.push_back(e.path().string());
         else if (kind)
-            unreadable.push_back(e.path().string() + ": skipped (" + kind.message() + ")");
+            unreadable.push_back(e.path().string() + ": cannot tell what it is (" + kind.message() +
+                                 ")");
     }
     if (ec && errors)
         errors->push_back(dir + ": cannot read the folder (" + ec.message() + ")");
