@@ -21,15 +21,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The plug-in's classes, registered once for the whole program.
+// The plug-in's classes, registered once for the whole program. The modules stay loaded to the
+// end, as the class directory that refers to them does (never unloaded before it).
 void loadPlugins() {
-    static PluginHost host;
-    if (host.moduleCount() == 0) {
+    static PluginHost* host = [] {
 #ifdef VELQUIN_LIB_VERSION
         SetHostSDKVersion(VELQUIN_LIB_VERSION);
 #endif
-        host.loadFolder(VELQUIN_PLUGIN_DIR);
-    }
+        auto* h = new PluginHost;
+        h->loadFolder(VELQUIN_PLUGIN_DIR);
+        return h;
+    }();
+    (void)host;
 }
 
 // A VelquinMetaball naming `nodes` sphere nodes and holding a `table`-entry metaball table.
