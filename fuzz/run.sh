@@ -3,7 +3,7 @@
 # (default 600) on a scratch copy of its seed corpus, then prints a summary of executions per
 # second and coverage.
 #
-#   fuzz/run.sh [SECONDS] [TARGET...]      TARGET: scene trace ply mesh (default: all four)
+#   fuzz/run.sh [SECONDS] [TARGET...]   TARGET: scene render trace ply mesh (default: all five)
 #
 # Environment: FUZZ_JOBS=N runs N targets at once (default 1); FUZZ_BUILD_DIR overrides
 # build/fuzz. Inputs that made a target fail land in build/fuzz/work/TARGET/artifacts; copy them
@@ -21,12 +21,12 @@ if [[ $# -gt 0 && "$1" =~ ^[0-9]+$ ]]; then
     shift
 fi
 targets=("$@")
-[[ ${#targets[@]} -eq 0 ]] && targets=(scene trace ply mesh)
+[[ ${#targets[@]} -eq 0 ]] && targets=(scene render trace ply mesh)
 for t in "${targets[@]}"; do
     case "$t" in
-    scene | trace | ply | mesh) ;;
+    scene | render | trace | ply | mesh) ;;
     *)
-        echo "run.sh: unknown target \"$t\" (expected scene, trace, ply or mesh)" >&2
+        echo "run.sh: unknown target \"$t\" (expected scene, render, trace, ply or mesh)" >&2
         exit 2
         ;;
     esac
@@ -60,9 +60,13 @@ run_one() {
     rm -rf "$work"
     mkdir -p "$work/corpus" "$work/artifacts"
     # A scratch copy: inputs the fuzzer finds go there, never into the repository's corpus.
-    cp -r "$here/corpus/$t/." "$work/corpus/"
+    # The render target takes scenes: the scene seeds and dictionary, and its own seeds.
+    local seeds="$t"
+    [[ "$t" == render ]] && seeds=scene
+    cp -r "$here/corpus/$seeds/." "$work/corpus/"
+    [[ -d "$here/corpus/$t" ]] && cp -r "$here/corpus/$t/." "$work/corpus/"
     local dict=()
-    [[ -f "$here/dict/$t.dict" ]] && dict=("-dict=$here/dict/$t.dict")
+    [[ -f "$here/dict/$seeds.dict" ]] && dict=("-dict=$here/dict/$seeds.dict")
     (cd "$work" && "$build/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/artifacts/" \
         "${dict[@]}" corpus >"$work/log.txt" 2>&1) || true

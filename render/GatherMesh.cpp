@@ -1,6 +1,8 @@
 // Metaballs from the vertices of picked scene nodes: one per vertex, in world space, sized by the
 // soft-selection weights and coloured from the vertex-colour channel.
 #include <algorithm>
+#include <bit>
+#include <limits>
 #include <vector>
 
 #include "render/GatherRoutes.h"
@@ -84,9 +86,16 @@ bool gatherNodeMesh(GatherBuffers& b, INode* node, TimeValue t) {
     constexpr int kBatch = 256;
     Point3 p[kBatch];
     float s[kBatch];
-    b.positions.Resize(b.positions.Count() + mesh.numVerts);
+    // Room for the whole mesh, rounded up to a power of two: one node of many small meshes after
+    // another must not reallocate the lists each time (quadratic in the node count).
+    const auto room = [](int count, int more) {
+        const std::size_t need = static_cast<std::size_t>(count) + static_cast<std::size_t>(more);
+        return static_cast<int>(std::min<std::size_t>(
+            std::bit_ceil(need), static_cast<std::size_t>(std::numeric_limits<int>::max())));
+    };
+    b.positions.Resize(room(b.positions.Count(), mesh.numVerts));
     if (b.useScale)
-        b.sizes.Resize(b.sizes.Count() + mesh.numVerts);
+        b.sizes.Resize(room(b.sizes.Count(), mesh.numVerts));
     for (int k0 = 0; k0 < mesh.numVerts; k0 += kBatch) {
         const int n = std::min(kBatch, mesh.numVerts - k0);
         for (int i = 0; i < n; ++i)

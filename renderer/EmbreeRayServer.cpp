@@ -122,14 +122,34 @@ void setupRay(RTCRay& r, const VR::RayBase& ray) {
 
 } // namespace
 
+bool EmbreeRayServer::usable(const double origin[3], const float direction[3], double tmin,
+                             double tmax) {
+    // Embree asserts that a ray's origin and direction are within about 1.8e18 and its range is
+    // no NaN; the limit here is 1e18.
+    constexpr double kLimit = 1e18;
+    bool ok = tmin >= 0.0 && tmin <= kLimit && tmax >= tmin; // false for a NaN
+    double length = 0.0;
+    for (int i = 0; i < 3; ++i) {
+        ok = ok && std::fabs(origin[i]) <= kLimit &&
+             std::fabs(static_cast<double>(direction[i])) <= kLimit;
+        length += std::fabs(static_cast<double>(direction[i]));
+    }
+    return ok && length > 0.0;
+}
+
 EmbreeRayServer::EmbreeRayServer(int numThreads)
     : threads_(static_cast<std::size_t>(numThreads > 0 ? numThreads : 1)) {
     // Embree builds on as many threads as the render has, not on every core: --threads 1
     // means one core.
     const std::string config = "threads=" + std::to_string(threads_.size());
     device_ = rtcNewDevice(config.c_str());
-    if (!device_)
-        throw std::runtime_error("cannot start the ray server (Embree device)");
+    if (!device_) {
+        const RTCError e = rtcGetDeviceError(nullptr);
+        if (e == RTC_ERROR_OUT_OF_MEMORY)
+            throw std::bad_alloc();
+        throw std::runtime_error("cannot start the ray server (Embree device, error " +
+                                 std::to_string(static_cast<int>(e)) + ")");
+    }
 }
 
 EmbreeRayServer::~EmbreeRayServer() {
@@ -355,6 +375,10 @@ TraceHit EmbreeRayServer::trace(VR::VRayContext& rc) {
     if (!committed_ || rc.threadIndex < 0 || rc.threadIndex >= numThreads())
         return out;
     VR::RayBase& ray = rc.ray;
+    if (!usable(ray.p, ray.dir, ray.tmin, ray.tmax)) {
+        refused_.fetch_add(1, std::memory_order_relaxed);
+        return out;
+    }
     ray.rc = &rc;
     RayCtx c;
     rtcInitIntersectContext(&c.ctx);
@@ -411,6 +435,10 @@ bool EmbreeRayServer::occluded(VR::VRayContext& rc) {
     if (!committed_ || rc.threadIndex < 0 || rc.threadIndex >= numThreads())
         return false;
     VR::RayBase& ray = rc.ray;
+    if (!usable(ray.p, ray.dir, ray.tmin, ray.tmax)) {
+        refused_.fetch_add(1, std::memory_order_relaxed);
+        return true; // no light along a ray that cannot be traced
+    }
     ray.rc = &rc;
     RayCtx c;
     rtcInitIntersectContext(&c.ctx);

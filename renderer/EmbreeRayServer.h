@@ -68,8 +68,15 @@ public:
     // rc.beginRay) on thread rc.threadIndex. For a dynamic primitive's hit, rc.rayresult is
     // filled: the primitive's intersection data, its normal and the side.
     TraceHit trace(VR::VRayContext& rc);
-    // Whether anything lies on the ray between tmin and tmax.
+    // Whether anything lies on the ray between tmin and tmax. A ray that is not usable (below)
+    // is not traced: trace finds nothing on it, occluded answers true, and refusedRays counts
+    // it.
     bool occluded(VR::VRayContext& rc);
+
+    // Whether a ray can be handed to Embree: origin and direction finite and within 1e18, a
+    // direction other than zero, 0 <= tmin <= tmax (tmax may be infinite).
+    static bool usable(const double origin[3], const float direction[3], double tmin, double tmax);
+    long long refusedRays() const { return refused_.load(std::memory_order_relaxed); }
 
     int numThreads() const { return static_cast<int>(threads_.size()); }
     int storedCount() const { return static_cast<int>(stored_.size()); }
@@ -131,6 +138,7 @@ private:
     long long triangleCount_ = 0;
     std::atomic<int> nextRenderID_{0};
     std::atomic<int> nextPrimitiveID_{0};
+    std::atomic<long long> refused_{0};
 };
 
 } // namespace velquin::renderer

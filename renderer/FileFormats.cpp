@@ -35,6 +35,8 @@ const FormatsModule& formatsModule() {
             void* handle = ::dlopen(place.c_str(), RTLD_NOW | RTLD_LOCAL);
             if (!handle) {
                 const char* why = ::dlerror();
+                if (why && loaderOutOfMemory(why))
+                    throw std::bad_alloc(); // not kept: a later try may find the memory
                 tried += (tried.empty() ? "" : "; ") + std::string(why ? why : place);
                 continue;
             }
@@ -70,7 +72,10 @@ bool readMeshFile(const std::string& path, MeshFileData& out, std::string& error
 
 bool writeExr(const std::string& file, int width, int height, const float* rgba,
               std::string& error) {
-    return formatsModule().writeExr(file.c_str(), width, height, rgba, &error);
+    const int r = formatsModule().writeExr(file.c_str(), width, height, rgba, &error);
+    if (r == kExrOutOfMemory)
+        throw std::bad_alloc();
+    return r == kExrWritten;
 }
 
 } // namespace velquin::renderer

@@ -25,20 +25,28 @@ struct MeshFileData {
 bool readMeshFile(const std::string& path, MeshFileData& out, std::string& error);
 
 // Writes width x height linear RGBA floats (row 0 at the top) to `file` as an EXR of half
-// floats. False, with the reason in `error`, when it cannot. Throws std::runtime_error when the
-// module cannot be loaded.
+// floats. False, with the reason in `error`, when it cannot. Throws std::bad_alloc when memory
+// runs out, std::runtime_error when the module cannot be loaded.
 bool writeExr(const std::string& file, int width, int height, const float* rgba,
               std::string& error);
+
+// Whether the dynamic loader's message says that it could not map a library into memory: in a
+// process short of address space that is running out of memory, not a broken file.
+inline bool loaderOutOfMemory(const std::string& dlerrorText) {
+    return dlerrorText.find("failed to map segment") != std::string::npos ||
+           dlerrorText.find("Cannot allocate memory") != std::string::npos;
+}
 
 // What the module exports, with C linkage so that the names are plain.
 inline constexpr const char* kFileFormatsModule = "libvelquin_formats.so";
 inline constexpr const char* kReadMeshFileSymbol = "velquinReadMeshFile";
 inline constexpr const char* kWriteExrSymbol = "velquinWriteExr";
 enum MeshFileResult : int { kMeshRead = 0, kMeshRefused = 1, kMeshOutOfMemory = 2 };
+enum ExrWriteResult : int { kExrWritten = 0, kExrRefused = 1, kExrOutOfMemory = 2 };
 extern "C" {
 using ReadMeshFileFn = int(const char* path, MeshFileData* out, std::string* error);
-using WriteExrFn = bool(const char* file, int width, int height, const float* rgba,
-                        std::string* error);
+using WriteExrFn = int(const char* file, int width, int height, const float* rgba,
+                       std::string* error);
 }
 
 } // namespace velquin::renderer

@@ -41,7 +41,13 @@ public:
     explicit TempFile(const std::string& path) : dest_(path) {
         std::filesystem::path p(path);
         std::filesystem::path dir = p.parent_path();
-        std::string name = "." + p.filename().string() + ".tmpXXXXXX";
+        // ".NAME.tmpXXXXXX", with NAME cut short where the whole would pass the longest name a
+        // folder takes (a valid output name may be up to that long itself).
+        constexpr std::size_t kLongestName = 255, kAdded = 11;
+        std::string base = p.filename().string();
+        if (base.size() + kAdded > kLongestName)
+            base.resize(kLongestName - kAdded);
+        std::string name = "." + base + ".tmpXXXXXX";
         std::string tmpl = (dir.empty() ? std::filesystem::path(name) : dir / name).string();
         std::vector<char> buf(tmpl.begin(), tmpl.end());
         buf.push_back('\0');
@@ -64,10 +70,15 @@ public:
     TempFile& operator=(const TempFile&) = delete;
     const std::string& name() const { return tmp_; }
     void commit() {
-        // mkstemp makes the file private to the user; an image is an ordinary file.
+        // mkstemp makes the file private to the user; an image is an ordinary file, and one
+        // that replaces another keeps the permissions that one had (a read-only file stays so).
         mode_t mask = ::umask(0);
         ::umask(mask);
-        std::filesystem::permissions(tmp_, static_cast<std::filesystem::perms>(0666 & ~mask),
+        mode_t mode = 0666 & ~mask;
+        struct stat old {};
+        if (::stat(dest_.c_str(), &old) == 0 && S_ISREG(old.st_mode))
+            mode = old.st_mode & 07777;
+        std::filesystem::permissions(tmp_, static_cast<std::filesystem::perms>(mode),
                                      std::filesystem::perm_options::replace);
         if (std::rename(tmp_.c_str(), dest_.c_str()) != 0)
             throw ImageError(dest_ + ": cannot write the image: " + std::strerror(errno));
@@ -88,8 +99,13 @@ void writeExrFile(const Image& image, const std::string& file, const std::string
     } catch (const std::runtime_error& e) {
         error = e.what();
     }
-    if (!ok)
-        throw ImageError(shownPath + ": cannot write the image: " + error);
+    if (ok)
+        return;
+    // The library names the file it writes, which is the temporary one: the user knows the
+    // output by its own name.
+    for (std::size_t at; (at = error.find(file)) != std::string::npos;)
+        error.replace(at, file.size(), shownPath);
+    throw ImageError(shownPath + ": cannot write the image: " + error);
 }
 
 } // namespace

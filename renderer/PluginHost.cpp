@@ -1,10 +1,13 @@
 #include "renderer/PluginHost.h"
 
 #include "renderer/Errors.h"
+#include "renderer/FileFormats.h"
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 namespace velquin::renderer {
@@ -19,6 +22,9 @@ void PluginHost::loadFolder(const std::string& dir) {
     std::vector<std::string> errors;
     auto loaded = LoadPluginFolder(dir, &errors);
     if (loaded.empty()) {
+        // Modules that could not be mapped into memory are no bad input.
+        if (!errors.empty() && std::all_of(errors.begin(), errors.end(), loaderOutOfMemory))
+            throw std::bad_alloc();
         std::string msg = dir + ": no plug-in module in this folder";
         // Every module file either loads or says why not: no message means no module file.
         if (errors.empty())

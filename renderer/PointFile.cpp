@@ -3,7 +3,9 @@
 #include "renderer/Errors.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -34,6 +36,32 @@ PType typeFromName(const std::string& s) {
     if (s == "double" || s == "float64")
         return PType::F64;
     return PType::Bad;
+}
+
+// The values an integer type holds; false for the floating-point types.
+bool integerRange(PType t, double& low, double& high) {
+    switch (t) {
+    case PType::I8:
+        low = -128.0, high = 127.0;
+        return true;
+    case PType::U8:
+        low = 0.0, high = 255.0;
+        return true;
+    case PType::I16:
+        low = -32768.0, high = 32767.0;
+        return true;
+    case PType::U16:
+        low = 0.0, high = 65535.0;
+        return true;
+    case PType::I32:
+        low = -2147483648.0, high = 2147483647.0;
+        return true;
+    case PType::U32:
+        low = 0.0, high = 4294967295.0;
+        return true;
+    default:
+        return false;
+    }
 }
 
 int typeSize(PType t) {
@@ -315,6 +343,10 @@ PointSet parseSource(PlySource& src, const std::string& name) {
             }
             if (p.type == PType::Bad || p.name.empty())
                 throw fail("unknown property type in \"" + l + "\"");
+            for (const Prop& q : elements.back().props)
+                if (q.name == p.name)
+                    throw fail("property \"" + p.name + "\" named twice in element \"" +
+                               elements.back().name + "\"");
             elements.back().props.push_back(p);
         } else {
             throw fail("unexpected header line \"" + l +
@@ -424,11 +456,34 @@ PointSet parseSource(PlySource& src, const std::string& name) {
             if (!nextLine(l))
                 throw BadInput(name + ": the file ends before vertex " + std::to_string(k) +
                                " of " + std::to_string(ve.count));
-            std::istringstream ss(l);
-            for (std::size_t i = 0; i < np; ++i)
-                if (!(ss >> v[i]))
+            const char* at = l.c_str();
+            for (std::size_t i = 0; i < np; ++i) {
+                while (*at == ' ' || *at == '\t' || *at == '\r')
+                    ++at;
+                if (*at == '\0')
                     throw fail("expected " + std::to_string(np) + " numbers for vertex " +
                                std::to_string(k));
+                const Prop& pr = ve.props[i];
+                const char* end = at;
+                while (*end != '\0' && *end != ' ' && *end != '\t' && *end != '\r')
+                    ++end;
+                const std::string token(at, end);
+                const std::string where =
+                    "vertex " + std::to_string(k) + ", property \"" + pr.name + "\": ";
+                char* stop = nullptr;
+                v[i] = std::strtod(token.c_str(), &stop);
+                if (token.empty() || *stop != '\0')
+                    throw fail(where + "\"" + token + "\" is not a number");
+                if (!std::isfinite(v[i]))
+                    throw fail(where + token + " is not a finite number");
+                double low = 0.0, high = 0.0;
+                if (integerRange(pr.type, low, high) &&
+                    (v[i] != std::floor(v[i]) || v[i] < low || v[i] > high))
+                    throw fail(where + token + " is not a whole number from " +
+                               std::to_string(static_cast<long long>(low)) + " to " +
+                               std::to_string(static_cast<long long>(high)));
+                at = end;
+            }
         }
         PointRecord r;
         r.position =
@@ -438,8 +493,12 @@ PointSet parseSource(PlySource& src, const std::string& name) {
                                 static_cast<float>(v[ivz]));
         if (out.hasRadius)
             r.radius = static_cast<float>(v[ir]);
-        if (out.hasColor)
+        if (out.hasColor) {
             r.color = Color(colorOf(ired), colorOf(igreen), colorOf(iblue));
+            if (!(r.color.r >= 0.0f && r.color.g >= 0.0f && r.color.b >= 0.0f))
+                throw BadInput(name + ": vertex " + std::to_string(k) +
+                               ": a colour component below 0 or not a number");
+        }
         if (out.hasId && !(v[iid] >= -2147483648.0 && v[iid] < 2147483648.0))
             throw BadInput(name + ": vertex " + std::to_string(k) +
                            ": the id is not a number in the int range");

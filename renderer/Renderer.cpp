@@ -195,6 +195,10 @@ struct Renderer::Impl {
         VR::VRayContext& rc = *td.ctx[static_cast<std::size_t>(slot)];
         double o[3] = {from.x, from.y, from.z};
         float d[3] = {dir.x, dir.y, dir.z};
+        // A shadow ray that cannot be traced (shading gave a point or direction beyond the ray
+        // server's range) brings no light.
+        if (!EmbreeRayServer::usable(o, d, 0.0, tmax))
+            return true;
         rc.beginRay(o, d, 0.0, tmax, time, td.tags.next(core));
         ++td.rays;
         return server.occluded(rc);
@@ -254,6 +258,9 @@ struct Renderer::Impl {
         VR::VRayContext& rc = *td.ctx[static_cast<std::size_t>(slot)];
         double o[3] = {org.x, org.y, org.z};
         float d[3] = {dir.x, dir.y, dir.z};
+        // A path whose next ray cannot be traced ends here, black and transparent.
+        if (!EmbreeRayServer::usable(o, d, 0.0, 1e18))
+            return Color();
         rc.beginRay(o, d, 0.0, 1e18, time, td.tags.next(core));
         ++td.rays;
         TraceHit h = server.trace(rc);

@@ -98,6 +98,8 @@ struct RenderScene {
     std::unique_ptr<Scene> scene;
     std::vector<RenderNode> nodes;
     std::vector<Texmap*> texmaps; // owned
+    // The files the scene was read from: the scene file itself, then point and mesh files.
+    std::vector<std::string> inputFiles;
 
     RenderScene();
     ~RenderScene();

@@ -2,6 +2,7 @@
 
 #include "platform/max/classdesc.h"
 #include "platform/max/fp.h"
+#include "platform/max/hold.h"
 #include "platform/max/iparamb2.h"
 #include "platform/max/object.h"
 #include "platform/max/particles.h"
@@ -9,9 +10,11 @@
 #include "renderer/Errors.h"
 #include "renderer/FileFormats.h"
 #include "renderer/PointFile.h"
+#include "renderer/TextInput.h"
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -24,6 +27,9 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
 
 namespace velquin::renderer {
 
@@ -32,7 +38,13 @@ RenderScene::RenderScene() : scene(std::make_unique<Scene>()) {
 }
 
 RenderScene::~RenderScene() {
-    // The objects let go of the maps they refer to before the maps go.
+    // The plug-in objects let go of their references first: a node deleted while an object's
+    // list still names it makes the object find and drop that entry, one walk over the list
+    // per node. The objects and maps go after.
+    for (const RenderNode& rn : nodes)
+        if (rn.kind == NodeKind::Plugin && rn.node)
+            if (Object* o = rn.node->GetObjectRef())
+                o->DeleteAllRefs();
     nodes.clear();
     scene.reset();
     for (Texmap* m : texmaps)
@@ -44,6 +56,15 @@ namespace {
 // The age, in frames, of a particle that gives none: old enough to exist throughout a shutter
 // around frame 0.
 constexpr float kUnknownAge = 10.0f;
+
+// Limits that keep the renderer's arithmetic finite. Rays start within kFarthest of the origin
+// and reach up to 1e18 from there, which the ray server takes; colours and intensities are
+// bounded so that their products over every bounce stay finite.
+constexpr double kFarthest = 1e15;
+constexpr double kMaxColor = 1000.0;
+constexpr double kMaxIntensity = 1e6;
+constexpr double kMaxRayBias = 1e6;
+constexpr int kMaxSpp = 65536;
 
 using json = nlohmann::json;
 
@@ -87,13 +108,35 @@ std::string plyHeaderProblem(const std::string& path) {
         return types.count(t) > 0;
     };
     bool format = false, element = false;
+    // Every property of every record takes a byte at least, in text or binary: a count the
+    // rest of the file cannot hold is refused before the importer allocates for it.
+    struct Claim {
+        std::string name;
+        long long count = 0, properties = 0;
+    };
+    std::vector<Claim> claims;
     for (int n = 2; n < 10000 && std::getline(in, line); ++n) {
         std::istringstream ss(line);
         std::string kw, a, b, c, d;
         ss >> kw;
         const std::string at = "header line " + std::to_string(n) + ": ";
-        if (kw == "end_header")
-            return format ? "" : "the header has no format line";
+        if (kw == "end_header") {
+            if (!format)
+                return "the header has no format line";
+            std::error_code ec;
+            const auto size = static_cast<long double>(std::filesystem::file_size(path, ec));
+            const auto rest = size - static_cast<long double>(in.tellg());
+            long double needed = 0;
+            for (const Claim& e : claims) {
+                needed += static_cast<long double>(e.count) * e.properties;
+                if (!ec && needed > rest)
+                    return "the header claims " + std::to_string(e.count) + " " + e.name +
+                           " records, more than the " +
+                           std::to_string(static_cast<long long>(rest)) +
+                           " bytes after it can hold";
+            }
+            return "";
+        }
         if (kw.empty() || kw == "comment" || kw == "obj_info")
             continue;
         if (kw == "format") {
@@ -107,12 +150,14 @@ std::string plyHeaderProblem(const std::string& path) {
             if (!ss || count < 0)
                 return at + "expected \"element NAME COUNT\"";
             element = true;
+            claims.push_back({a, count, 0});
         } else if (kw == "property") {
             ss >> a >> b;
             if (a == "list")
                 ss >> c >> d;
             if (!element || !ss || !known(a == "list" ? c : a) || (a == "list" && !known(b)))
                 return at + "expected a property of a known type after an element";
+            ++claims.back().properties;
         } else {
             return at + "unexpected \"" + kw + "\"";
         }
@@ -152,8 +197,8 @@ std::string glbHeaderProblem(const std::string& path) {
 
 class Loader {
 public:
-    Loader(const std::string& source, const std::string& baseDir)
-        : source_(source), baseDir_(baseDir) {}
+    Loader(const std::string& source, const std::string& baseDir, const std::atomic<bool>* stop)
+        : source_(source), baseDir_(baseDir), stop_(stop) {}
 
     std::unique_ptr<RenderScene> load(const std::string& text) {
         json root;
@@ -171,6 +216,12 @@ public:
             fail("$", "expected an object at the top of the scene, got " + typeName(root));
         out_ = std::make_unique<RenderScene>();
         out_->source = source_;
+        // Building a scene from a file is not an edit to undo: the objects' own undo records
+        // (a copy of a whole list per node added) would make loading and tearing down quadratic.
+        struct NoUndo {
+            NoUndo() { theHold.Suspend(); }
+            ~NoUndo() { theHold.Resume(); }
+        } noUndo;
         checkKeys(root, "$",
                   {"render", "camera", "background", "lights", "materials", "textures", "nodes"});
         if (root.contains("render"))
@@ -194,13 +245,36 @@ public:
 
 private:
     std::string source_, baseDir_;
+    const std::atomic<bool>* stop_ = nullptr;
     std::unique_ptr<RenderScene> out_;
     std::map<std::string, int> materialIndex_;
     std::map<std::string, Texmap*> textures_;
 
     [[noreturn]] void fail(const std::string& path, const std::string& what) const {
-        throw BadInput(source_ + ": " + path + ": " + what);
+        throw BadInput(printable(source_ + ": " + path + ": " + what));
     }
+
+    // Called between nodes and between the entries of long lists: a stop asked for while a big
+    // scene loads is honoured within moments.
+    void checkStop() const {
+        if (stop_ && stop_->load(std::memory_order_relaxed))
+            throw Interrupted("loading the scene " + printable(source_));
+    }
+
+    // The nodes by name, as the scene's own lookup (a walk over every node) would find them.
+    std::unordered_map<std::string, INode*> byName_;
+    INode* findNode(const std::string& name) const {
+        auto it = byName_.find(name);
+        return it == byName_.end() ? nullptr : it->second;
+    }
+    INode* named(INode* node) {
+        if (node)
+            byName_.emplace(node->GetName(), node);
+        return node;
+    }
+
+    // Where a scene names an input file, so that the output can be checked against it.
+    void readsFile(const std::string& path) { out_->inputFiles.push_back(path); }
 
     void checkKeys(const json& j, const std::string& path,
                    std::initializer_list<const char*> keys) {
@@ -235,8 +309,31 @@ private:
             fail(path, "expected a finite number");
         return v;
     }
+    // Values are kept in single precision: one beyond its range would become infinite.
     float numberF(const json& j, const std::string& path) {
-        return static_cast<float>(number(j, path));
+        double v = number(j, path);
+        if (std::fabs(v) > static_cast<double>(std::numeric_limits<float>::max()))
+            fail(path, "expected a number within +-3.4e+38 (single precision), got " + j.dump());
+        return static_cast<float>(v);
+    }
+    [[noreturn]] void outside(const std::string& path, const json& j, double low, double high,
+                              const std::string& what) {
+        char range[96];
+        std::snprintf(range, sizeof range, "%g to %g", low, high);
+        fail(path, "expected " + what + " from " + range + ", got " + j.dump());
+    }
+    float numberIn(const json& j, const std::string& path, double low, double high,
+                   const std::string& what) {
+        float v = numberF(j, path);
+        if (!(v >= low && v <= high))
+            outside(path, j, low, high, what);
+        return v;
+    }
+    float above0(const json& j, const std::string& path, const std::string& what) {
+        float v = numberF(j, path);
+        if (!(v > 0.0f))
+            fail(path, "expected " + what + " above 0, got " + j.dump());
+        return v;
     }
     int integer(const json& j, const std::string& path) {
         double v = number(j, path);
@@ -282,7 +379,20 @@ private:
     }
     Color color(const json& j, const std::string& path) {
         Point3 p = vec3(j, path);
+        for (int k = 0; k < 3; ++k)
+            if (!(p[k] >= 0.0f && p[k] <= kMaxColor))
+                outside(path + "[" + std::to_string(k) + "]", j[k], 0.0, kMaxColor,
+                        "a colour component");
         return Color(p.x, p.y, p.z);
+    }
+    // A point the camera may stand at or look at.
+    Point3 place(const json& j, const std::string& path) {
+        Point3 p = vec3(j, path);
+        for (int k = 0; k < 3; ++k)
+            if (!(std::fabs(p[k]) <= kFarthest))
+                outside(path + "[" + std::to_string(k) + "]", j[k], -kFarthest, kFarthest,
+                        "a coordinate");
+        return p;
     }
     std::string file(const json& j, const std::string& path) {
         std::string f = string(j, path);
@@ -296,6 +406,7 @@ private:
         auto st = std::filesystem::status(p, ec);
         if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
             fail(path, "\"" + p.string() + "\" is not a regular file");
+        readsFile(p.string());
         return p.string();
     }
     // A value that is constant or keyed: [{"frame": f, "value": v}, ...].
@@ -324,6 +435,17 @@ private:
         return animated<float>(
             j, path, [this](const json& v, const std::string& p) { return numberF(v, p); });
     }
+    // A length of a procedural object, every key of it above 0 (or, with `zero`, at least 0).
+    AnimValue<float> animSize(const json& j, const std::string& path, const char* what,
+                              bool zero = false) {
+        return animated<float>(j, path, [&](const json& v, const std::string& p) {
+            float f = numberF(v, p);
+            if (!(zero ? f >= 0.0f : f > 0.0f))
+                fail(p, std::string("expected ") + what + (zero ? " of at least 0" : " above 0") +
+                            ", got " + v.dump());
+            return f;
+        });
+    }
     // Segments of a procedural mesh. The mesh's vertex and face counts are ints: past about
     // 46000 segments they overflow; 10000 segments already make a plane of 10^8 vertices.
     AnimValue<int> animSegments(const json& j, const std::string& path) {
@@ -351,8 +473,12 @@ private:
             s.width = positive(j["width"], path + ".width");
         if (j.contains("height"))
             s.height = positive(j["height"], path + ".height");
-        if (j.contains("spp"))
+        if (j.contains("spp")) {
             s.spp = positive(j["spp"], path + ".spp");
+            if (s.spp > kMaxSpp)
+                fail(path + ".spp", "expected a whole number from 1 to " + std::to_string(kMaxSpp) +
+                                        ", got " + j["spp"].dump());
+        }
         if (j.contains("frame")) {
             s.frameStart = s.frameEnd = frameInt(j["frame"], path + ".frame");
             s.frameStep = 1;
@@ -382,7 +508,7 @@ private:
                 fail(path + ".maxDepth", "expected a whole number from 0 to 64");
         }
         if (j.contains("rayBias"))
-            s.rayBias = numberF(j["rayBias"], path + ".rayBias");
+            s.rayBias = numberIn(j["rayBias"], path + ".rayBias", 0.0, kMaxRayBias, "an offset");
         if (j.contains("transparentBackground"))
             s.transparentBackground =
                 boolean(j["transparentBackground"], path + ".transparentBackground");
@@ -392,21 +518,41 @@ private:
         object(j, path);
         checkKeys(j, path, {"position", "target", "up", "fov"});
         Camera& c = out_->camera;
+        auto place = [this](const json& v, const std::string& p) { return this->place(v, p); };
         if (j.contains("position"))
-            c.position = animVec(j["position"], path + ".position");
+            c.position = animated<Point3>(j["position"], path + ".position", place);
         if (j.contains("target"))
-            c.target = animVec(j["target"], path + ".target");
+            c.target = animated<Point3>(j["target"], path + ".target", place);
         if (j.contains("up")) {
-            c.up = vec3(j["up"], path + ".up");
-            if (c.up.Length() == 0.0f)
-                fail(path + ".up", "expected a non-zero vector");
+            const std::string up = path + ".up";
+            Point3 u = vec3(j["up"], up);
+            // Only its direction counts: taken as a unit vector, so that no length overflows.
+            const double x = u.x, y = u.y, z = u.z, len = std::sqrt(x * x + y * y + z * z);
+            if (!(len > 0.0))
+                fail(up, "expected a non-zero vector");
+            c.up = Point3(static_cast<float>(x / len), static_cast<float>(y / len),
+                          static_cast<float>(z / len));
         }
-        if (j.contains("fov")) {
-            c.fov = animFloat(j["fov"], path + ".fov");
-            float f = c.fov.Get(0);
-            if (!(f > 0.0f && f < 180.0f))
-                fail(path + ".fov", "expected a vertical field of view between 0 and 180 degrees");
-        }
+        if (j.contains("fov"))
+            c.fov = animated<float>(
+                j["fov"], path + ".fov", [this](const json& v, const std::string& p) {
+                    float f = numberF(v, p);
+                    if (!(f > 0.0f && f < 180.0f))
+                        fail(p, "expected a vertical field of view between 0 and 180 degrees");
+                    return f;
+                });
+        // A camera at its target looks nowhere: every key time of either is checked (between
+        // keys both move linearly, so they can still meet there; such a frame fails to render).
+        std::vector<TimeValue> times = {0};
+        for (const auto& k : c.position.Keys())
+            times.push_back(k.time);
+        for (const auto& k : c.target.Keys())
+            times.push_back(k.time);
+        for (TimeValue t : times)
+            if (c.position.Get(t) == c.target.Get(t))
+                fail(path + ".target", "the camera's target is its position (at frame " +
+                                           std::to_string(t / TicksPerFrame) +
+                                           "); expected a point to look at");
     }
 
     void loadBackground(const json& j, const std::string& path) {
@@ -453,7 +599,7 @@ private:
                 light.type = LightType::Point;
                 if (!l.contains("position"))
                     fail(p, "a point light needs a \"position\"");
-                light.position = vec3(l["position"], p + ".position");
+                light.position = place(l["position"], p + ".position");
             } else if (type == "ambient") {
                 checkKeys(l, p, {"type", "color", "intensity"});
                 light.type = LightType::Ambient;
@@ -469,7 +615,8 @@ private:
             if (l.contains("color"))
                 light.color = color(l["color"], p + ".color");
             if (l.contains("intensity"))
-                light.intensity = numberF(l["intensity"], p + ".intensity");
+                light.intensity =
+                    numberIn(l["intensity"], p + ".intensity", 0.0, kMaxIntensity, "an intensity");
             if (l.contains("shadows"))
                 light.shadows = boolean(l["shadows"], p + ".shadows");
             out_->lights.push_back(light);
@@ -508,16 +655,15 @@ private:
                 }
             }
             if (m.contains("specular"))
-                mat.specular = numberF(m["specular"], p + ".specular");
+                mat.specular = numberIn(m["specular"], p + ".specular", 0.0, kMaxColor,
+                                        "a highlight strength");
             if (m.contains("shininess"))
-                mat.shininess = numberF(m["shininess"], p + ".shininess");
+                mat.shininess = numberIn(m["shininess"], p + ".shininess", 0.0, 1e6, "a sharpness");
             if (m.contains("reflection"))
-                mat.reflection = numberF(m["reflection"], p + ".reflection");
-            if (m.contains("ior")) {
-                mat.ior = numberF(m["ior"], p + ".ior");
-                if (!(mat.ior > 0.0f))
-                    fail(p + ".ior", "expected an index of refraction above 0");
-            }
+                mat.reflection =
+                    numberIn(m["reflection"], p + ".reflection", 0.0, 1.0, "a fraction");
+            if (m.contains("ior"))
+                mat.ior = numberIn(m["ior"], p + ".ior", 0.001, 1000.0, "an index of refraction");
             materialIndex_[mat.name] = static_cast<int>(out_->materials.size());
             out_->materials.push_back(mat);
         }
@@ -574,6 +720,9 @@ private:
                                                        numberF(j["scale"], path + ".scale"),
                                                        numberF(j["scale"], path + ".scale"))
                                               : vec3(j["scale"], path + ".scale");
+            // A zero scale flattens the node to nothing: no transform to invert, no normal.
+            if (s.x == 0.0f || s.y == 0.0f || s.z == 0.0f)
+                fail(path + ".scale", "expected a scale other than 0, got " + j["scale"].dump());
             tm = ScaleMatrix(s);
         }
         if (j.contains("rotation")) {
@@ -644,6 +793,10 @@ private:
         if (ext != ".obj" && ext != ".ply" && ext != ".stl" && ext != ".gltf" && ext != ".glb")
             fail(jpath, "cannot read the mesh file \"" + path +
                             "\": expected an .obj, .ply, .stl, .gltf or .glb file");
+        // The importer says only "Failed to open file" of a file it cannot open; the system
+        // says why.
+        if (!std::ifstream(path, std::ios::binary))
+            fail(jpath, "cannot read the mesh file \"" + path + "\": " + std::strerror(errno));
         if (ext == ".ply" || ext == ".glb") {
             std::string problem = ext == ".ply" ? plyHeaderProblem(path) : glbHeaderProblem(path);
             if (!problem.empty())
@@ -697,6 +850,7 @@ private:
         std::vector<PendingObject> pending;
         std::set<std::string> names;
         for (std::size_t i = 0; i < j.size(); ++i) {
+            checkStop();
             std::string p = path + "[" + std::to_string(i) + "]";
             const json& n = object(j[i], p);
             if (!n.contains("name"))
@@ -704,7 +858,7 @@ private:
             std::string name = string(n["name"], p + ".name");
             if (name.empty())
                 fail(p + ".name", "expected a non-empty name");
-            if (out_->scene->FindNode(name.c_str()))
+            if (findNode(name))
                 fail(p + ".name", "a node named \"" + name + "\" already exists");
             RenderNode rn;
             std::string type = n.contains("type")    ? string(n["type"], p + ".type")
@@ -754,12 +908,15 @@ private:
                     fail(p + ".material", "unknown material \"" + m + "\"");
                 rn.material = it->second;
             }
+            named(rn.node);
             out_->nodes.push_back(rn);
         }
         // Objects are filled once every node exists, so their lists may name nodes that come
         // later in the file.
-        for (PendingObject& po : pending)
+        for (PendingObject& po : pending) {
+            checkStop();
             fillObject(po);
+        }
     }
 
     INode* makeSourceNode(const json& n, const std::string& p, const std::string& type,
@@ -800,7 +957,7 @@ private:
             auto* o = new SphereObject;
             owned = o;
             if (n.contains("radius"))
-                o->radius = animFloat(n["radius"], p + ".radius");
+                o->radius = animSize(n["radius"], p + ".radius", "a radius");
             if (n.contains("segments"))
                 o->segments = animSegments(n["segments"], p + ".segments");
             obj = o;
@@ -809,20 +966,20 @@ private:
             auto* o = new BoxObject;
             owned = o;
             if (n.contains("length"))
-                o->length = animFloat(n["length"], p + ".length");
+                o->length = animSize(n["length"], p + ".length", "a length", true);
             if (n.contains("width"))
-                o->width = animFloat(n["width"], p + ".width");
+                o->width = animSize(n["width"], p + ".width", "a width", true);
             if (n.contains("height"))
-                o->height = animFloat(n["height"], p + ".height");
+                o->height = animSize(n["height"], p + ".height", "a height", true);
             obj = o;
         } else if (type == "plane") {
             allow({"length", "width", "segments", "vertexColors"});
             auto* o = new PlaneObject;
             owned = o;
             if (n.contains("length"))
-                o->length = animFloat(n["length"], p + ".length");
+                o->length = animSize(n["length"], p + ".length", "a length", true);
             if (n.contains("width"))
-                o->width = animFloat(n["width"], p + ".width");
+                o->width = animSize(n["width"], p + ".width", "a width", true);
             if (n.contains("segments"))
                 o->segs = animSegments(n["segments"], p + ".segments");
             obj = o;
@@ -831,9 +988,9 @@ private:
             auto* o = new TorusObject;
             owned = o;
             if (n.contains("radius1"))
-                o->radius1 = animFloat(n["radius1"], p + ".radius1");
+                o->radius1 = animSize(n["radius1"], p + ".radius1", "a radius");
             if (n.contains("radius2"))
-                o->radius2 = animFloat(n["radius2"], p + ".radius2");
+                o->radius2 = animSize(n["radius2"], p + ".radius2", "a radius");
             if (n.contains("segments"))
                 o->segs = animSegments(n["segments"], p + ".segments");
             obj = o;
@@ -923,6 +1080,8 @@ private:
             std::vector<PointRecord> records;
             records.reserve(list.size());
             for (std::size_t i = 0; i < list.size(); ++i) {
+                if (i % 1024 == 0)
+                    checkStop();
                 std::string ip = p + ".particles[" + std::to_string(i) + "]";
                 const json& q = object(list[i], ip);
                 checkKeys(q, ip, {"position", "velocity", "radius", "color", "id", "age"});
@@ -999,17 +1158,24 @@ private:
             return scene.CreateNode(o, name.c_str());
         }
         auto* o = new PFlowSystemObject;
-        INode* node = scene.CreateNode(o, name.c_str());
+        INode* node = named(scene.CreateNode(o, name.c_str()));
         std::string ev = n.contains("event") ? string(n["event"], p + ".event") : name + " Event";
-        if (scene.FindNode(ev.c_str()))
+        if (findNode(ev))
             fail(p + ".event", "a node named \"" + ev + "\" already exists");
         o->AddEvent(scene, ev.c_str(), true, true);
         o->particles.reserve(pts.size());
         RenderNode en;
-        en.node = scene.FindNode(ev.c_str());
+        en.node = named(scene.FindNode(ev.c_str()));
         out_->nodes.push_back(en);
+        // A flow tells its particles apart by id: two of one id would be one particle twice.
+        std::unordered_set<int> ids;
         for (std::size_t i = 0; i < pts.size(); ++i) {
             const PointRecord r = pts.at(i);
+            if (!ids.insert(r.id).second)
+                fail(n.contains("file") ? p + ".file"
+                                        : p + ".particles[" + std::to_string(i) + "].id",
+                     "a particle with id " + std::to_string(r.id) + " already exists (point " +
+                         std::to_string(i) + ")");
             FlowParticleRecord f;
             f.id = r.id;
             f.birth = birthOf(r);
@@ -1026,7 +1192,7 @@ private:
     INode* makeFlow(const json& n, const std::string& p, const std::string& name) {
         Scene& scene = *out_->scene;
         auto* o = new PFlowSystemObject;
-        INode* node = scene.CreateNode(o, name.c_str());
+        INode* node = named(scene.CreateNode(o, name.c_str()));
         std::map<std::string, int> eventIndex;
         if (!n.contains("events"))
             fail(p, "a pflow node needs \"events\": a list of event names");
@@ -1034,12 +1200,12 @@ private:
         for (std::size_t i = 0; i < evs.size(); ++i) {
             std::string ep = p + ".events[" + std::to_string(i) + "]";
             std::string ev = string(evs[i], ep);
-            if (scene.FindNode(ev.c_str()))
+            if (findNode(ev))
                 fail(ep, "a node named \"" + ev + "\" already exists");
             o->AddEvent(scene, ev.c_str(), true, true);
             eventIndex[ev] = static_cast<int>(i);
             RenderNode en;
-            en.node = scene.FindNode(ev.c_str());
+            en.node = named(scene.FindNode(ev.c_str()));
             out_->nodes.push_back(en);
         }
         auto eventOf = [&](const json& v, const std::string& ep) {
@@ -1056,7 +1222,10 @@ private:
         };
         if (n.contains("particles")) {
             const json& list = array(n["particles"], p + ".particles");
+            std::unordered_set<int> ids;
             for (std::size_t i = 0; i < list.size(); ++i) {
+                if (i % 1024 == 0)
+                    checkStop();
                 std::string ip = p + ".particles[" + std::to_string(i) + "]";
                 const json& q = object(list[i], ip);
                 checkKeys(q, ip,
@@ -1068,6 +1237,13 @@ private:
                     f.birth = frames(q["birth"], ip + ".birth");
                 if (q.contains("death"))
                     f.death = frames(q["death"], ip + ".death");
+                if (f.death < f.birth)
+                    fail(ip + ".death", "the particle dies (frame " + q["death"].dump() +
+                                            ") before it is born (frame " +
+                                            (q.contains("birth") ? q["birth"].dump() : "0") + ")");
+                if (!ids.insert(f.id).second)
+                    fail(ip + (q.contains("id") ? ".id" : ""),
+                         "a particle with id " + std::to_string(f.id) + " already exists");
                 if (!q.contains("position"))
                     fail(ip, "expected a \"position\" (at birth)");
                 f.position = vec3(q["position"], ip + ".position");
@@ -1096,7 +1272,7 @@ private:
 
     INode* nodeNamed(const json& v, const std::string& path) {
         std::string name = string(v, path);
-        INode* n = out_->scene->FindNode(name.c_str());
+        INode* n = findNode(name);
         if (!n)
             fail(path, "no node named \"" + name + "\" in the scene");
         return n;
@@ -1288,6 +1464,8 @@ private:
         if (base == TYPE_INODE) {
             auto adder = kNodeListAdders.find(name);
             for (std::size_t i = 0; i < v.size(); ++i) {
+                if (i % 1024 == 0)
+                    checkStop();
                 std::string ip = path + "[" + std::to_string(i) + "]";
                 INode* node = nodeNamed(v[i], ip);
                 if (adder != kNodeListAdders.end() && callWithNode(po, adder->second, node, ip))
@@ -1300,39 +1478,43 @@ private:
             }
             return;
         }
-        for (std::size_t i = 0; i < v.size(); ++i) {
-            std::string ip = path + "[" + std::to_string(i) + "]";
-            switch (base) {
-            case TYPE_FLOAT:
-            case TYPE_WORLD:
-            case TYPE_ANGLE:
-            case TYPE_PCNT_FRAC: {
-                float f = numberF(v[i], ip);
-                pb->Append(id, 1, &f);
-                break;
+        // Read whole, then appended in one call: each append copies the table.
+        auto appendAll = [&](auto read) {
+            using T = decltype(read(v[0], path));
+            std::vector<T> all;
+            all.reserve(v.size());
+            for (std::size_t i = 0; i < v.size(); ++i) {
+                if (i % 4096 == 0)
+                    checkStop();
+                all.push_back(read(v[i], path + "[" + std::to_string(i) + "]"));
             }
-            case TYPE_INT:
-            case TYPE_BOOL:
-            case TYPE_INDEX: {
-                int k = base == TYPE_BOOL && v[i].is_boolean() ? (v[i].get<bool>() ? 1 : 0)
-                                                               : integer(v[i], ip);
-                pb->Append(id, 1, &k);
-                break;
-            }
-            case TYPE_POINT3:
-            case TYPE_RGBA: {
-                Point3 p = vec3(v[i], ip);
-                pb->Append(id, 1, &p);
-                break;
-            }
-            case TYPE_TEXMAP: {
-                Texmap* m[1] = {texmapValue(v[i], ip)};
-                pb->Append(id, 1, m);
-                break;
-            }
-            default:
-                fail(path, "parameter \"" + name + "\" is a table of a type a scene cannot set");
-            }
+            if (!all.empty())
+                pb->Append(id, static_cast<int>(all.size()), all.data());
+        };
+        switch (base) {
+        case TYPE_FLOAT:
+        case TYPE_WORLD:
+        case TYPE_ANGLE:
+        case TYPE_PCNT_FRAC:
+            appendAll([this](const json& e, const std::string& ip) { return numberF(e, ip); });
+            break;
+        case TYPE_INT:
+        case TYPE_BOOL:
+        case TYPE_INDEX:
+            appendAll([this, base](const json& e, const std::string& ip) {
+                return base == TYPE_BOOL && e.is_boolean() ? (e.get<bool>() ? 1 : 0)
+                                                           : integer(e, ip);
+            });
+            break;
+        case TYPE_POINT3:
+        case TYPE_RGBA:
+            appendAll([this](const json& e, const std::string& ip) { return vec3(e, ip); });
+            break;
+        case TYPE_TEXMAP:
+            appendAll([this](const json& e, const std::string& ip) { return texmapValue(e, ip); });
+            break;
+        default:
+            fail(path, "parameter \"" + name + "\" is a table of a type a scene cannot set");
         }
     }
 };
@@ -1340,45 +1522,40 @@ private:
 } // namespace
 
 std::unique_ptr<RenderScene> loadScene(const std::string& text, const std::string& source,
-                                       const std::string& baseDir) {
-    Loader l(source, baseDir);
+                                       const std::string& baseDir, const std::atomic<bool>* stop) {
+    Loader l(source, baseDir, stop);
     return l.load(text);
 }
 
-std::unique_ptr<RenderScene> loadSceneFile(const std::string& path) {
+std::unique_ptr<RenderScene> loadSceneFile(const std::string& path, const std::atomic<bool>* stop) {
     // The scene named on the command line may come through a pipe (a shell's <(...)), but a
     // folder or a device (/dev/zero, a terminal) is no scene: reading it would fail obscurely,
-    // never end or wait for typing.
-    std::error_code ec;
-    auto st = std::filesystem::status(path, ec);
-    if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st) &&
-        !std::filesystem::is_fifo(st))
-        throw BadInput(path + ": cannot read the scene: not a regular file");
-    // Scenes are small (big data lives in point and mesh files); a bigger file is refused before
-    // reading, since the parsed JSON takes several times its size in memory.
+    // never end or wait for typing. Scenes are small (big data lives in point and mesh files);
+    // a bigger file is refused, since the parsed JSON takes several times its size in memory.
     const std::uintmax_t kMaxSceneBytes = std::uintmax_t{256} << 20;
-    const std::string tooBig = path + ": the scene file is larger than 256 MiB; scenes hold " +
-                               "settings and names, keep big data in point or mesh files";
-    if (std::filesystem::is_regular_file(st)) {
-        std::uintmax_t size = std::filesystem::file_size(path, ec);
-        if (!ec && size > kMaxSceneBytes)
-            throw BadInput(tooBig + " (this one has " + std::to_string(size >> 20) + " MiB)");
+    TextInput in = readTextInput(path, kMaxSceneBytes, stop);
+    switch (in.problem) {
+    case TextInput::kRead:
+        break;
+    case TextInput::kNotAFile:
+        throw BadInput(path + ": cannot read the scene: not a regular file");
+    case TextInput::kCannotOpen:
+        throw BadInput(path + ": cannot open the scene: " + std::strerror(in.error));
+    case TextInput::kTooBig:
+        throw BadInput(path + ": the scene file is larger than 256 MiB; scenes hold settings " +
+                       "and names, keep big data in point or mesh files" +
+                       (in.size > 0 ? " (this one has " + std::to_string(in.size >> 20) + " MiB)"
+                                    : std::string()));
+    case TextInput::kCannotRead:
+        throw BadInput(path + ": cannot read the scene: " + std::strerror(in.error));
+    case TextInput::kStopped:
+        throw Interrupted("reading the scene " + printable(path));
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw BadInput(path + ": cannot open the scene: " + std::strerror(errno));
-    // Read in pieces up to the cap: a pipe has no size to check beforehand.
-    std::string text;
-    char chunk[65536];
-    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
-        text.append(chunk, static_cast<std::size_t>(in.gcount()));
-        if (text.size() > kMaxSceneBytes)
-            throw BadInput(tooBig);
-    }
-    if (in.bad())
-        throw BadInput(path + ": cannot read the scene: " + std::strerror(errno));
+    const std::string& text = in.text;
     std::filesystem::path p(path);
-    return loadScene(text, path, p.parent_path().string());
+    auto scene = loadScene(text, path, p.parent_path().string(), stop);
+    scene->inputFiles.insert(scene->inputFiles.begin(), path);
+    return scene;
 }
 
 } // namespace velquin::renderer

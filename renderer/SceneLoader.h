@@ -6,6 +6,7 @@
 
 #include "renderer/Scene.h"
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -13,11 +14,14 @@ namespace velquin::renderer {
 
 // Parses `text` (the contents of `source`, used in messages). Relative file names in the scene
 // are taken from `baseDir`. Throws BadInput naming the source, the JSON path and what was
-// expected.
+// expected. With `stop` set (from anywhere, a signal handler included) loading ends at the next
+// node or run of list entries with Interrupted.
 std::unique_ptr<RenderScene> loadScene(const std::string& text, const std::string& source,
-                                       const std::string& baseDir);
-// Reads and parses a scene file.
-std::unique_ptr<RenderScene> loadSceneFile(const std::string& path);
+                                       const std::string& baseDir,
+                                       const std::atomic<bool>* stop = nullptr);
+// Reads and parses a scene file (a regular file or a pipe, up to 256 MiB).
+std::unique_ptr<RenderScene> loadSceneFile(const std::string& path,
+                                           const std::atomic<bool>* stop = nullptr);
 
 // The scene built into the program (scenes/default.json).
 const char* defaultSceneText();

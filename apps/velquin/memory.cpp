@@ -65,6 +65,13 @@ void* operator new(std::size_t bytes) {
                 adviseHeapGrowth();
             return p;
         }
+        // The heap grows by 32 MiB more than asked: in a small address space that margin may
+        // be all that does not fit. Without it, once.
+        static std::atomic<bool> padDropped{false};
+        if (!padDropped.exchange(true)) {
+            ::mallopt(M_TOP_PAD, 0);
+            continue;
+        }
         // As the standard operator new: the handler may free memory, or throw, or there is none.
         std::new_handler handler = std::get_new_handler();
         if (handler == nullptr)

@@ -55,6 +55,10 @@ std::atomic<int> g_stopSignal{0};
 std::atomic<bool> g_quiet{false}; // --quiet: no notice from the first signal
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
+// What the program is busy with, so that the first signal's notice says what it stops.
+enum Stage : int { kLoading, kStartingFrame, kRenderingBuckets, kWriting };
+std::atomic<int> g_stage{kLoading};
+
 void writeStderr(const char* text, std::size_t n) {
     ssize_t r = ::write(2, text, n);
     (void)r; // nothing to be done about a lost message
@@ -72,17 +76,37 @@ extern "C" void onStopSignal(int sig) {
     g_stopSignal.store(sig);
     if (g_quiet.load())
         return;
-    static const char first[] = "\nvelquin render: stopping after the running buckets (interrupt "
-                                "again to stop at once)\n";
-    writeStderr(first, sizeof first - 1);
+    static const char loading[] = "\nvelquin render: stopping the loading (interrupt again to "
+                                  "stop at once)\n";
+    static const char starting[] = "\nvelquin render: stopping before the buckets of this frame "
+                                   "start (interrupt again to stop at once)\n";
+    static const char buckets[] = "\nvelquin render: stopping after the running buckets "
+                                  "(interrupt again to stop at once)\n";
+    static const char writing[] = "\nvelquin render: stopping once this image is written "
+                                  "(interrupt again to stop at once)\n";
+    switch (g_stage.load()) {
+    case kLoading:
+        writeStderr(loading, sizeof loading - 1);
+        break;
+    case kStartingFrame:
+        writeStderr(starting, sizeof starting - 1);
+        break;
+    case kRenderingBuckets:
+        writeStderr(buckets, sizeof buckets - 1);
+        break;
+    default:
+        writeStderr(writing, sizeof writing - 1);
+        break;
+    }
 }
 
 void installStopHandlers() {
     struct sigaction sa {};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
-    // Reads of scene and point files go on after the first signal; the render loop stops.
-    sa.sa_flags = SA_RESTART;
+    // No SA_RESTART: a read that waits (a pipe named as the scene with no writer yet) returns
+    // at the signal, and the loading sees the stop.
+    sa.sa_flags = 0;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
 }
@@ -91,6 +115,8 @@ void installStopHandlers() {
 int interruptedExitCode() {
     return 128 + g_stopSignal.load();
 }
+
+constexpr int kMaxSamples = 65536;
 
 // CLI11's PositiveNumber answers 0 with "not in range 0.000000 to 1797...": say what is wanted.
 CLI::Validator atLeastOne() {
@@ -113,6 +139,18 @@ CLI::Validator notEmpty() {
             return text.empty() ? "expected a name, got an empty text" : std::string();
         },
         "");
+}
+
+// Frames become ticks (160 a frame) in an int: the scene file's range, on the command line too.
+constexpr int kFrameLimit = 1000000;
+bool frameInRange(int f) {
+    return f >= -kFrameLimit && f <= kFrameLimit;
+}
+
+// Whether two names are one file (the same file through a link included).
+bool sameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
 // "A:B" or "A:B:STEP".
@@ -228,7 +266,20 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
         std::fprintf(stderr,
                      "velquin render: --frames: expected A:B or A:B:STEP with A <= B and "
                      "STEP >= 1, got \"%s\"\n",
-                     a.frames.c_str());
+                     printable(a.frames).c_str());
+        return kExitBadUsage;
+    }
+    if ((!a.frames.empty() && !(frameInRange(fa) && frameInRange(fb))) ||
+        (a.frameGiven && !frameInRange(a.frame))) {
+        std::fprintf(stderr, "velquin render: %s: expected frames from -%d to %d, got \"%s\"\n",
+                     a.frameGiven ? "--frame" : "--frames", kFrameLimit, kFrameLimit,
+                     a.frameGiven ? std::to_string(a.frame).c_str() : printable(a.frames).c_str());
+        return kExitBadUsage;
+    }
+    if (a.spp > kMaxSamples) {
+        std::fprintf(stderr,
+                     "velquin render: --spp: expected a whole number from 1 to %d, got %d\n",
+                     kMaxSamples, a.spp);
         return kExitBadUsage;
     }
     Region region;
@@ -236,7 +287,7 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
         std::fprintf(stderr,
                      "velquin render: --region: expected x0,y0,x1,y1 with x0 < x1 and "
                      "y0 < y1, got \"%s\"\n",
-                     a.region.c_str());
+                     printable(a.region).c_str());
         return kExitBadUsage;
     }
     std::string output = a.output.empty() ? "velquin.png" : a.output;
@@ -261,9 +312,11 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
         ::close(fd);
         ::unlink(probe.c_str());
     }
+    if (!a.scene.empty() && sameFile(a.scene, output))
+        throw InputError(output + ": the output is the scene file; refusing to overwrite it");
 
-    // Plug-ins before the scene: the scene's objects come from them and must go first.
-    // The loader accepts only modules built for the host version this program plays.
+        // Plug-ins before the scene: the scene's objects come from them and must go first.
+        // The loader accepts only modules built for the host version this program plays.
 #ifdef VELQUIN_LIB_VERSION
     SetHostSDKVersion(VELQUIN_LIB_VERSION);
 #endif
@@ -290,9 +343,17 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
         "loading the scene " + (a.scene.empty() ? std::string("<default scene>") : a.scene);
     std::unique_ptr<RenderScene> scene;
     try {
-        scene = a.scene.empty() ? loadScene(defaultSceneText(), "<default scene>", "")
-                                : loadSceneFile(a.scene);
+        scene = a.scene.empty() ? loadScene(defaultSceneText(), "<default scene>", "", &g_stop)
+                                : loadSceneFile(a.scene, &g_stop);
+    } catch (const Interrupted& e) {
+        std::fprintf(stderr, "velquin render: interrupted while %s: nothing written\n", e.what());
+        return interruptedExitCode();
     } catch (const BadInput& e) {
+        // A read cut short by the signal fails as well: it is the stop that counts.
+        if (g_stop.load()) {
+            std::fprintf(stderr, "velquin render: interrupted while loading: nothing written\n");
+            return interruptedExitCode();
+        }
         throw InputError(e.what());
     }
     RenderSettings& s = scene->settings;
@@ -302,6 +363,7 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
         s.height = a.height;
     if (a.spp > 0)
         s.spp = a.spp;
+
     if (a.motionBlur == "on")
         s.motionBlur = true;
     else if (a.motionBlur == "off")
@@ -323,6 +385,16 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
         if (std::filesystem::is_directory(output, ec))
             throw InputError(output + ": cannot write the image: it is a folder");
     }
+    // An image written over a file the render read would destroy its own input.
+    for (int f = s.frameStart; f <= s.frameEnd; f += s.frameStep) {
+        const std::string out = s.frameRange ? frameName(output, f) : output;
+        for (const std::string& in : scene->inputFiles)
+            if (sameFile(in, out))
+                throw InputError(out + ": the output is the input file \"" + in +
+                                 "\" of this render; refusing to overwrite it");
+        if (!s.frameRange)
+            break;
+    }
 
     RenderOptions opt;
     opt.threads = a.threads > 0
@@ -343,6 +415,7 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
         return interruptedExitCode();
     }
     phase.what = "starting the render";
+    g_stage.store(kStartingFrame);
     Renderer renderer(*scene, opt);
     Progress progress(a.quiet);
     renderer.begin(s.frameStart);
@@ -359,8 +432,13 @@ int renderScenes(const RenderArgs& a, Phase& phase) {
         progress.start(s.frameRange ? "frame " + std::to_string(f) : "rendering");
         FrameStats st;
         phase.what = "rendering frame " + std::to_string(f);
-        Image img = renderer.renderFrame(f, st, [&](int d, int t) { progress.update(d, t); });
+        g_stage.store(kStartingFrame);
+        Image img = renderer.renderFrame(f, st, [&](int d, int t) {
+            g_stage.store(kRenderingBuckets);
+            progress.update(d, t);
+        });
         phase.what = "writing " + out;
+        g_stage.store(kWriting);
         if (st.interrupted) {
             std::string before = s.frameRange ? "; " + std::to_string(written) + " earlier frame" +
                                                     (written == 1 ? "" : "s") + " written"
@@ -482,7 +560,7 @@ void addRenderCommand(CLI::App& app) {
         ->check(notEmpty());
     sub->add_option("--width", a->width, "Image width in pixels")->check(atLeastOne());
     sub->add_option("--height", a->height, "Image height in pixels")->check(atLeastOne());
-    sub->add_option("--spp", a->spp, "Samples per pixel")->check(atLeastOne());
+    sub->add_option("--spp", a->spp, "Samples per pixel (at most 65536)")->check(atLeastOne());
     sub->add_option("--threads", a->threads, "Render threads (default: all cores)")
         ->check(atLeastOne());
     auto* fr = sub->add_option("--frame", a->frame, "Frame to render");

@@ -1,14 +1,11 @@
 // `velquin trace FILE`: intersects rays with a compiled frame given directly and prints one JSON
 // line per ray. The intersection itself is traceRays (trace_run.cpp).
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iostream>
-#include <iterator>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -16,31 +13,32 @@
 #include "apps/velquin/trace_input.h"
 #include "apps/velquin/trace_output.h"
 #include "apps/velquin/trace_run.h"
+#include "renderer/TextInput.h"
 
 namespace velquin {
 namespace {
 
-// The whole input, from a file or, for "-", from standard input.
+// The whole input, from a file or, for "-", from standard input, under the scene files' rules:
+// a regular file or a pipe, at most 256 MiB.
 std::string readInput(const std::string& file, const std::string& shownName) {
-    if (file == "-") {
-        std::ostringstream text;
-        text << std::cin.rdbuf();
-        if (std::cin.bad())
-            throw InputError(shownName + ": cannot read standard input");
-        return std::move(text).str();
+    using renderer::TextInput;
+    TextInput in = renderer::readTextInput(file, std::uintmax_t{256} << 20);
+    switch (in.problem) {
+    case TextInput::kRead:
+    case TextInput::kStopped:
+        break;
+    case TextInput::kNotAFile:
+        throw InputError(shownName + (std::filesystem::is_directory(file)
+                                          ? ": cannot read: it is a folder, not a file"
+                                          : ": cannot read: not a regular file"));
+    case TextInput::kCannotOpen:
+        throw InputError(shownName + ": cannot open: " + std::strerror(in.error));
+    case TextInput::kTooBig:
+        throw InputError(shownName + ": the input is larger than 256 MiB");
+    case TextInput::kCannotRead:
+        throw InputError(shownName + ": cannot read: " + std::strerror(in.error));
     }
-    // A folder opens as a stream but fails on the first read with an exception of the stream
-    // library, which would pass for an internal failure.
-    std::error_code ec;
-    if (std::filesystem::is_directory(file, ec))
-        throw InputError(shownName + ": cannot read: it is a folder, not a file");
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw InputError(shownName + ": cannot open: " + std::strerror(errno));
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw InputError(shownName + ": cannot read: " + std::strerror(errno));
-    return text;
+    return std::move(in.text);
 }
 
 int runTrace(const std::string& file) {

@@ -16,6 +16,10 @@ namespace velquin::fuzz {
 // scratch folder that holds a small point file "points.ply" and a mesh "tri.obj".
 int fuzzScene(const std::uint8_t* data, std::size_t size);
 
+// A JSON scene loaded as fuzzScene does and, when it loads and asks for little geometry,
+// rendered at 8x6 or less with at most 2 samples and 2 bounces, on one thread.
+int fuzzRender(const std::uint8_t* data, std::size_t size);
+
 // The JSON input of `velquin trace`, parsed and compiled into a frame.
 int fuzzTrace(const std::uint8_t* data, std::size_t size);
 

@@ -185,15 +185,14 @@ ParamDef& ParamBlockDesc2::AddParam(ParamID id, const char* name, ParamType2 typ
     d.type = type;
     d.flags = fl;
     d.local_name = localName;
+    indexOf_.emplace(id, static_cast<int>(params_.size()));
     params_.push_back(std::move(d));
     return params_.back();
 }
 
 int ParamBlockDesc2::IDtoIndex(ParamID id) const {
-    for (std::size_t i = 0; i < params_.size(); ++i)
-        if (params_[i].ID == id)
-            return static_cast<int>(i);
-    return -1;
+    auto it = indexOf_.find(id);
+    return it == indexOf_.end() ? -1 : it->second;
 }
 
 ParamID ParamBlockDesc2::IndextoID(int i) const {
@@ -558,7 +557,11 @@ template <class T> int IParamBlock2::InsertNumbers(ParamID id, int at, int num, 
         at = n;
     if (num == 0)
         return n;
-    std::vector<Elem> before = p->elems;
+    // The old list only for an undo record: copying it on every insert made filling a list
+    // one entry at a time quadratic.
+    std::vector<Elem> before;
+    if (theHold.Holding())
+        before = p->elems;
     std::vector<Elem> add;
     for (int k = 0; k < num; ++k)
         add.push_back(AnimValue<T>(clampV(*d, el[k])));
@@ -595,7 +598,9 @@ int IParamBlock2::InsertRefs(ParamID id, int at, const std::vector<ReferenceTarg
     int n = static_cast<int>(p->elems.size());
     if (at < 0 || at > n)
         at = n;
-    std::vector<Elem> before = p->elems;
+    std::vector<Elem> before;
+    if (theHold.Holding())
+        before = p->elems;
     int base = RefSlotBase(desc_->IDtoIndex(id));
     int pos = at;
     for (ReferenceTarget* r : refs) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <iosfwd>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -290,6 +291,8 @@ public:
 
 private:
     std::deque<ParamDef> params_;
+    // Index of each parameter by ID (the first of an ID): every value access goes through it.
+    std::unordered_map<ParamID, int> indexOf_;
     std::deque<ParamMapInfo> maps_;
     int invalidateCount_ = 0;
     int nextListener_ = 1;

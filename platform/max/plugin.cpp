@@ -111,7 +111,11 @@ std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::s
     };
     if (std::string why = cutShort(path); !why.empty())
         return fail("not a loadable plug-in module (" + why + ")");
-    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // A name without a slash would be looked up on the loader's search path (and find a
+    // system library of that name): a module is named by its path, relative to the working
+    // folder when not absolute.
+    const std::string where = path.find('/') == std::string::npos ? "./" + path : path;
+    void* h = dlopen(where.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!h) {
         const char* e = dlerror();
         return fail(std::string("not a loadable plug-in module (") + (e ? e : "unknown error") +
@@ -167,14 +171,24 @@ std::vector<std::unique_ptr<PluginModule>> LoadPluginFolder(const std::string& d
     std::vector<std::unique_ptr<PluginModule>> out;
     std::error_code ec;
     std::vector<std::string> files;
+    std::vector<std::string> unreadable; // entries whose kind cannot be told (a link loop)
     for (const auto& e : std::filesystem::directory_iterator(dir, ec)) {
         std::string name = e.path().filename().string();
-        if (e.is_regular_file() && name.size() >= suffix.size() &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (name.size() < suffix.size() ||
+            name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        std::error_code kind;
+        if (e.is_regular_file(kind))
             files.push_back(e.path().string());
+        else if (kind)
+            unreadable.push_back(e.path().string() + ": cannot tell what it is (" + kind.message() +
+                                 ")");
     }
     if (ec && errors)
         errors->push_back(dir + ": cannot read the folder (" + ec.message() + ")");
+    std::sort(unreadable.begin(), unreadable.end());
+    if (errors)
+        errors->insert(errors->end(), unreadable.begin(), unreadable.end());
     std::sort(files.begin(), files.end());
     for (const std::string& f : files) {
         std::string err;

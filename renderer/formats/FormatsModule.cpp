@@ -70,6 +70,9 @@ bool readMesh(const std::string& path, MeshFileData& out, std::string& error) {
         s = importer.ApplyPostProcessing(aiProcess_JoinIdenticalVertices |
                                          aiProcess_PreTransformVertices);
     if (s == nullptr || !s->mRootNode || s->mNumMeshes == 0) {
+        // The importer catches what its readers throw and keeps only the text.
+        if (s == nullptr && std::string(importer.GetErrorString()) == "std::bad_alloc")
+            throw std::bad_alloc();
         error = cannot + (s ? std::string("it holds no mesh") : importer.GetErrorString());
         return false;
     }
@@ -152,8 +155,9 @@ velquinReadMeshFile(const char* path, MeshFileData* out, std::string* error) {
     return kMeshRefused;
 }
 
-extern "C" __attribute__((visibility("default"))) bool
+extern "C" __attribute__((visibility("default"))) int
 velquinWriteExr(const char* file, int width, int height, const float* rgba, std::string* error) {
+    using namespace velquin::renderer;
     try {
         std::vector<Imf::Rgba> px(static_cast<std::size_t>(width) * height);
         for (std::size_t i = 0; i < px.size(); ++i) {
@@ -163,9 +167,11 @@ velquinWriteExr(const char* file, int width, int height, const float* rgba, std:
         Imf::RgbaOutputFile out(file, width, height, Imf::WRITE_RGBA);
         out.setFrameBuffer(px.data(), 1, static_cast<std::size_t>(width));
         out.writePixels(height);
-        return true;
+        return kExrWritten;
+    } catch (const std::bad_alloc&) {
+        return kExrOutOfMemory;
     } catch (const std::exception& e) {
         *error = e.what();
     }
-    return false;
+    return kExrRefused;
 }

@@ -63,6 +63,12 @@ struct Case {
     // render only: add --plugins with the built module's folder (cases about plug-in folders
     // give their own)
     bool plugins = true;
+    // Shell words before the program (a limit, a pipe into it) and where its standard output
+    // goes ("" for a file the test reads).
+    std::string prefix = "";
+    std::string stdoutTo = "";
+    // What a case that succeeds must have left (default: out.png exists).
+    std::function<void(const fs::path&)> check = nullptr;
 };
 
 std::string quote(const std::string& s) {
@@ -324,8 +330,8 @@ std::vector<Case> meshCases() {
          {{"scene.json", mesh("missing.obj")}},
          "scene.json -o out.png",
          1,
-         {"scene.json: nodes[0].file: cannot read the mesh file \"missing.obj\"",
-          "Unable to open file"}},
+         {"scene.json: nodes[0].file: cannot read the mesh file \"missing.obj\": No such file or "
+          "directory"}},
         {"MeshUnsupportedFormat",
          "render",
          {{"scene.json", mesh("shape.xyz123")}, {"shape.xyz123", "hello\n"}},
@@ -439,7 +445,7 @@ std::vector<Case> pointCases() {
           {"points.ply", head + "end_header\n1 abc 3\n4 5 6\n"}},
          "scene.json -o out.png",
          1,
-         {"points.ply:8: expected 3 numbers for vertex 0"}},
+         {"points.ply:8: vertex 0, property \"y\": \"abc\" is not a number"}},
         {"PointsCountLargerThanAsciiFile",
          "render",
          {{"scene.json", particles("points.ply")}, {"points.ply", head + "end_header\n1 2 3\n"}},
@@ -786,6 +792,273 @@ std::vector<Case> traceCases() {
     };
 }
 
+// Values a scene may hold that no render can use: out of single precision, a camera from which
+// no ray can start, sizes and fractions beyond their meaning.
+std::string tiny(const std::string& rest) {
+    return R"({"render": {"width": 8, "height": 6)" + rest + "}";
+}
+
+std::vector<Case> valueCases() {
+    const std::string sphere = R"("nodes": [{"name": "s", "type": "sphere", "radius": 30, )"
+                               R"("visible": true}])";
+    auto scene = [](const std::string& name, const std::string& text, const std::string& part) {
+        return Case{name, "render", {{"scene.json", text}}, "scene.json -o out.png", 1, {part}};
+    };
+    return {
+        scene("CameraFarAway",
+              tiny(R"(}, "camera": {"position": [0, -1e19, 0], "target": [0, 0, 0]}, )" + sphere),
+              "scene.json: camera.position[1]: expected a coordinate from -1e+15 to 1e+15, got "
+              "-1e+19"),
+        scene("CameraTargetBeyondFloat", tiny(R"(}, "camera": {"target": [0, 1e300, 0]})"),
+              "scene.json: camera.target[1]: expected a number within +-3.4e+38 (single "
+              "precision), got 1e+300"),
+        scene("CameraUpBeyondFloat", tiny(R"(}, "camera": {"up": [0, 0, 1e300]})"),
+              "scene.json: camera.up[2]: expected a number within +-3.4e+38"),
+        scene("CameraAtTarget",
+              tiny(R"(}, "camera": {"position": [1, 2, 3], "target": [1, 2, 3]})"),
+              "scene.json: camera.target: the camera's target is its position (at frame 0)"),
+        scene("RayBiasTooLarge", tiny(R"(, "rayBias": 1e30})"),
+              "scene.json: render.rayBias: expected an offset from 0 to 1e+06, got 1e+30"),
+        scene("RayBiasNegative", tiny(R"(, "rayBias": -0.5})"),
+              "scene.json: render.rayBias: expected an offset from 0 to 1e+06, got -0.5"),
+        scene("SamplesTooMany", tiny(R"(, "spp": 65537})"),
+              "scene.json: render.spp: expected a whole number from 1 to 65536, got 65537"),
+        scene("GlassIorBeyondFloat",
+              tiny(R"(}, "materials": {"g": {"type": "glass", "ior": 1e300}})"),
+              "scene.json: materials.g.ior: expected a number within +-3.4e+38"),
+        scene("GlossyReflectionAboveOne",
+              tiny(R"(}, "materials": {"g": {"type": "glossy", "reflection": 5}})"),
+              "scene.json: materials.g.reflection: expected a fraction from 0 to 1, got 5"),
+        scene("LightIntensityBeyondFloat",
+              tiny(R"(}, "lights": [{"type": "ambient", "intensity": 1e300}])"),
+              "scene.json: lights[0].intensity: expected a number within +-3.4e+38"),
+        scene("LightIntensityNegative",
+              tiny(R"(}, "lights": [{"type": "ambient", "intensity": -1}])"),
+              "scene.json: lights[0].intensity: expected an intensity from 0 to 1e+06, got -1"),
+        scene("ColorNegative", tiny(R"(}, "materials": {"m": {"color": [0.5, -0.2, 0.5]}})"),
+              "scene.json: materials.m.color[1]: expected a colour component from 0 to 1000, got "
+              "-0.2"),
+        scene("BackgroundTooBright", tiny(R"(}, "background": [1e30, 0, 0])"),
+              "scene.json: background[0]: expected a colour component from 0 to 1000, got 1e+30"),
+        scene("SphereRadiusNegative",
+              R"({"nodes": [{"name": "s", "type": "sphere", "radius": -10}]})",
+              "scene.json: nodes[0].radius: expected a radius above 0, got -10"),
+        scene("SphereRadiusKeyZero",
+              R"({"nodes": [{"name": "s", "type": "sphere", "radius": [{"frame": 0, "value": 5}, )"
+              R"({"frame": 9, "value": 0}]}]})",
+              "scene.json: nodes[0].radius[1].value: expected a radius above 0, got 0"),
+        scene("BoxNegativeSize", R"({"nodes": [{"name": "b", "type": "box", "height": -2}]})",
+              "scene.json: nodes[0].height: expected a height of at least 0, got -2"),
+        scene("ScaleZero",
+              R"({"nodes": [{"name": "s", "type": "sphere", "transform": {"scale": [1, 0, 1]}}]})",
+              "scene.json: nodes[0].transform.scale: expected a scale other than 0, got [1,0,1]"),
+        scene("FlowParticleDiesBeforeBirth",
+              R"({"nodes": [{"name": "f", "type": "pflow", "events": ["e"], "particles": )"
+              R"([{"position": [0, 0, 0], "birth": 5, "death": 2}]}]})",
+              "scene.json: nodes[0].particles[0].death: the particle dies (frame 2) before it is "
+              "born (frame 5)"),
+        scene("FlowParticleIdTwice",
+              R"({"nodes": [{"name": "f", "type": "pflow", "events": ["e"], "particles": )"
+              R"([{"id": 7, "position": [0, 0, 0]}, {"id": 7, "position": [1, 0, 0]}]}]})",
+              "scene.json: nodes[0].particles[1].id: a particle with id 7 already exists"),
+        // A terminal would obey the escape sequence; the message shows it.
+        scene("ControlCharactersShown", R"({"nodes": [{"name": "a", "type": "cone\u001b[2J"}]})",
+              "scene.json: nodes[0].type: unknown node type \"cone\\u001B[2J\""),
+    };
+}
+
+std::vector<Case> moreMeshAndPointCases() {
+    const std::string head = "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n"
+                             "property float y\nproperty float z\n";
+    return {
+        {"MeshPlyClaimsBillions",
+         "render",
+         {{"scene.json", mesh("big.ply")},
+          {"big.ply", "ply\nformat binary_little_endian 1.0\nelement vertex 4000000000\n"
+                      "property float x\nproperty float y\nproperty float z\nend_header\n"
+                      "0123456789ab"}},
+         "scene.json -o out.png",
+         1,
+         {"scene.json: nodes[0].file: cannot read the mesh file \"big.ply\": the header claims "
+          "4000000000 vertex records, more than the 12 bytes after it can hold"}},
+        {"PointsColorOutOfRange",
+         "render",
+         {{"scene.json", particles("points.ply")},
+          {"points.ply", head + "property uchar red\nproperty uchar green\nproperty uchar blue\n"
+                                "end_header\n1 2 3 300 -1 2.5\n"}},
+         "scene.json -o out.png",
+         1,
+         {"points.ply:11: vertex 0, property \"red\": 300 is not a whole number from 0 to 255"}},
+        {"PointsPropertyTwice",
+         "render",
+         {{"scene.json", particles("points.ply")},
+          {"points.ply", head + "property float y\nend_header\n1 2 3 4\n"}},
+         "scene.json -o out.png",
+         1,
+         {"points.ply:7: property \"y\" named twice in element \"vertex\""}},
+        {"PointsNotFinite",
+         "render",
+         {{"scene.json", particles("points.ply")}, {"points.ply", head + "end_header\n1 nan 3\n"}},
+         "scene.json -o out.png",
+         1,
+         {"points.ply:8: vertex 0, property \"y\": nan is not a finite number"}},
+    };
+}
+
+std::vector<Case> moreCommandCases() {
+    const std::string ply = "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n"
+                            "property float y\nproperty float z\nend_header\n0 0 0\n";
+    auto modeIs = [](fs::perms expected) {
+        return [expected](const fs::path& d) {
+            EXPECT_EQ(fs::status(d / "out.png").permissions() & fs::perms::all, expected);
+        };
+    };
+    const std::string longName = std::string(251, 'n') + ".png"; // 255 bytes, the most a name has
+    return {
+        {"OptionFrameOutOfRange",
+         "render",
+         {{"scene.json", kTiny}},
+         "scene.json -o out.png --frame 2000000000",
+         2,
+         {"velquin render: --frame: expected frames from -1000000 to 1000000, got "
+          "\"2000000000\""}},
+        {"OptionFramesOutOfRange",
+         "render",
+         {{"scene.json", kTiny}},
+         "scene.json -o out.png --frames 0:1000001",
+         2,
+         {"velquin render: --frames: expected frames from -1000000 to 1000000, got "
+          "\"0:1000001\""}},
+        {"OptionSamplesTooMany",
+         "render",
+         {{"scene.json", kTiny}},
+         "scene.json -o out.png --spp 65537",
+         2,
+         {"velquin render: --spp: expected a whole number from 1 to 65536, got 65537"}},
+        {"OutputIsTheScene",
+         "render",
+         {{"scene.png", kTiny}},
+         "scene.png -o scene.png",
+         1,
+         {"velquin render: scene.png: the output is the scene file; refusing to overwrite it"}},
+        {"OutputIsAPointFile",
+         "render",
+         {{"scene.json", particles("pts.png")}, {"pts.png", ply}},
+         "scene.json -o pts.png",
+         1,
+         {"velquin render: pts.png: the output is the input file \"pts.png\" of this render; "
+          "refusing to overwrite it"}},
+        {"OutputFileTooLarge",
+         "render",
+         {},
+         "-o out.png --width 64 --height 48",
+         1,
+         {"velquin render: out.png: cannot write the image: File too large"},
+         nullptr,
+         true,
+         "ulimit -f 1 &&"},
+        {"OutputLongestName",
+         "render",
+         {{"scene.json", kTiny}},
+         "scene.json -o " + longName,
+         0,
+         {},
+         nullptr,
+         true,
+         "",
+         "",
+         [longName](const fs::path& d) { EXPECT_TRUE(fs::exists(d / longName)); }},
+        {"OutputReadOnlyKeepsItsMode",
+         "render",
+         {{"scene.json", kTiny}, {"out.png", "old"}},
+         "scene.json -o out.png",
+         0,
+         {},
+         [](const fs::path& d) { fs::permissions(d / "out.png", fs::perms::owner_read); },
+         true,
+         "",
+         "",
+         modeIs(fs::perms::owner_read)},
+        {"TraceDevice",
+         "trace",
+         {},
+         "/dev/zero",
+         1,
+         {"velquin trace: /dev/zero: cannot read: not a "
+          "regular file"}},
+        {"TraceStreamTooLarge",
+         "trace",
+         {},
+         "-",
+         1,
+         {"velquin trace: <stdin>: the input is larger than 256 MiB"},
+         nullptr,
+         true,
+         "head -c 268435457 /dev/zero |"},
+        {"ParamsOutputFull",
+         "params",
+         {},
+         "",
+         3,
+         {"velquin params: cannot write the output: No space left on device"},
+         nullptr,
+         true,
+         "",
+         "/dev/full"},
+        {"InfoOutputFull",
+         "info",
+         {},
+         std::string("--plugins ") + VELQUIN_PLUGIN_DIR,
+         3,
+         {"velquin info: cannot write the output: No space left on device"},
+         nullptr,
+         true,
+         "",
+         "/dev/full"},
+        {"InfoBareNameIsAPath",
+         "info",
+         {},
+         "mod.so",
+         0,
+         {},
+         [](const fs::path& d) { fs::copy_file(VELQUIN_MODULE_FILE, d / "mod.so"); },
+         true,
+         "",
+         "",
+         [](const fs::path& d) {
+             EXPECT_NE(slurp(d.parent_path() / "InfoBareNameIsAPath.stdout")
+                           .find("mod.so\n  description: "),
+                       std::string::npos);
+         }},
+        {"InfoBareNameNotOnSearchPath",
+         "info",
+         {},
+         "libm.so.6",
+         1,
+         {"velquin info: libm.so.6: not a loadable plug-in module (./libm.so.6: cannot open "
+          "shared object file: No such file or directory)"}},
+        {"PluginLinkLoopSkipped",
+         "render",
+         {{"scene.json", kTiny}},
+         "scene.json -o out.png --plugins plugins",
+         0,
+         {"velquin render: warning: plug-in module skipped: plugins/loop.so: cannot tell what it "
+          "is "
+          "(Too many levels of symbolic links)"},
+         [](const fs::path& d) {
+             copyModule(d, VELQUIN_MODULE_FILE, "VelquinMetaball.so");
+             fs::create_symlink("loop.so", d / "plugins" / "loop.so");
+         },
+         false},
+    };
+}
+
+template <class... Lists> std::vector<Case> join(Lists... lists) {
+    std::vector<Case> all;
+    (all.insert(all.end(), lists.begin(), lists.end()), ...);
+    return all;
+}
+
 // gtest prints a failing case's parameter; its name says which one.
 void PrintTo(const Case& c, std::ostream* os) {
     *os << c.name;
@@ -806,12 +1079,13 @@ TEST_P(BadInput, ExitCodeMessageAndNothingLeft) {
     const std::set<std::string> before = listing(dir);
 
     fs::path out = g_root / (c.name + ".stdout"), err = g_root / (c.name + ".stderr");
-    std::string cmd = "cd " + quote(dir.string()) + " && timeout -k 5 120 " +
+    std::string cmd = "cd " + quote(dir.string()) + " && " + c.prefix + " timeout -k 5 120 " +
                       quote(VELQUIN_PROGRAM) + (c.command.empty() ? "" : " " + c.command) + " " +
                       c.args;
     if (c.command == "render" && c.plugins)
         cmd += " --plugins " + quote(VELQUIN_PLUGIN_DIR);
-    cmd += " >" + quote(out.string()) + " 2>" + quote(err.string());
+    cmd +=
+        " >" + quote(c.stdoutTo.empty() ? out.string() : c.stdoutTo) + " 2>" + quote(err.string());
     int st = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(st)) << cmd;
     const int code = WEXITSTATUS(st);
@@ -828,6 +1102,8 @@ TEST_P(BadInput, ExitCodeMessageAndNothingLeft) {
         // A failure writes no image, keeps no temporary file and prints no results.
         EXPECT_EQ(listing(dir), before) << "files appeared in " << dir;
         EXPECT_EQ(slurp(out), "");
+    } else if (c.check) {
+        c.check(dir);
     } else {
         EXPECT_TRUE(fs::exists(dir / "out.png"));
     }
@@ -839,8 +1115,13 @@ std::string caseName(const ::testing::TestParamInfo<Case>& info) {
 
 INSTANTIATE_TEST_SUITE_P(SceneFile, BadInput, ::testing::ValuesIn(sceneCases()), caseName);
 INSTANTIATE_TEST_SUITE_P(PluginParameter, BadInput, ::testing::ValuesIn(paramCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(SceneValue, BadInput, ::testing::ValuesIn(valueCases()), caseName);
 INSTANTIATE_TEST_SUITE_P(Mesh, BadInput, ::testing::ValuesIn(meshCases()), caseName);
 INSTANTIATE_TEST_SUITE_P(PointFile, BadInput, ::testing::ValuesIn(pointCases()), caseName);
+INSTANTIATE_TEST_SUITE_P(MeshOrPoints, BadInput, ::testing::ValuesIn(moreMeshAndPointCases()),
+                         caseName);
+INSTANTIATE_TEST_SUITE_P(CommandAndOutput, BadInput, ::testing::ValuesIn(moreCommandCases()),
+                         caseName);
 INSTANTIATE_TEST_SUITE_P(PluginModule, BadInput, ::testing::ValuesIn(pluginCases()), caseName);
 INSTANTIATE_TEST_SUITE_P(CommandLine, BadInput, ::testing::ValuesIn(optionCases()), caseName);
 INSTANTIATE_TEST_SUITE_P(OutputPath, BadInput, ::testing::ValuesIn(outputCases()), caseName);

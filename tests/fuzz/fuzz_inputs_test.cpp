@@ -62,6 +62,14 @@ void runAll(const std::string& target, Target fn) {
 TEST(FuzzInputs, Scene) {
     runAll("scene", fuzzScene);
 }
+TEST(FuzzInputs, Render) {
+    runAll("render", fuzzRender);
+    for (const fs::path& p : inputsIn("corpus", "scene")) {
+        SCOPED_TRACE(p.string());
+        std::string bytes = readBytes(p);
+        EXPECT_EQ(fuzzRender(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), 0);
+    }
+}
 TEST(FuzzInputs, Trace) {
     runAll("trace", fuzzTrace);
 }

@@ -222,5 +222,19 @@ TEST(InputLimits, RunningOutOfMemoryIsAMessageAndExitCode3) {
     EXPECT_EQ(namesIn(d), std::vector<std::string>{"s.json"});
 }
 
+TEST(InputLimits, TooLittleMemoryToStartIsExitCode3) {
+    if (kUnderSanitizer)
+        GTEST_SKIP() << "the sanitizers need more address space than the limit leaves";
+    fs::path d = freshDir("oomstart");
+    // 60 MiB: the program's own static set-up ran out (the heap's 32 MiB growth margin did
+    // not fit) and it aborted before main; 150 MiB: the ray server could not start.
+    for (unsigned long long cap : {60 * kMiB, 150 * kMiB}) {
+        SCOPED_TRACE(cap / kMiB);
+        RenderProcess p({"-o", (d / "out.exr").string(), "--width", "8", "--height", "6"}, cap);
+        expectFailure(p, 3, "velquin render: out of memory while ");
+    }
+    EXPECT_TRUE(namesIn(d).empty());
+}
+
 } // namespace
 } // namespace velquin::renderer

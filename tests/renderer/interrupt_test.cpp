@@ -12,6 +12,8 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
+
 namespace velquin::renderer {
 namespace {
 
@@ -156,6 +158,27 @@ TEST(Interrupt, SecondSignalStopsAtOnceWithoutAPartialImage) {
     int st = p.finish();
     expectExitCode(st, 130, p.err());
     EXPECT_NE(p.err().find("interrupted again"), std::string::npos) << p.err();
+    EXPECT_EQ(namesIn(d), std::vector<std::string>{"s.json"});
+}
+
+// A pipe named as the scene and never written to: the program waits in the open. The first
+// signal stops it there and says that the loading is what it stops.
+TEST(Interrupt, WhileWaitingForTheSceneFromAPipe) {
+    fs::path d = freshDir("fifo");
+    ASSERT_EQ(::mkfifo((d / "s.json").c_str(), 0600), 0);
+    RenderProcess p({(d / "s.json").string(), "-o", (d / "out.png").string()});
+    // The open blocks for as long as there is no writer; the signal may come at any time.
+    ::usleep(300 * 1000);
+    p.signal(SIGTERM);
+    ASSERT_TRUE(p.waitFor("velquin render: stopping the loading (interrupt again to stop at "
+                          "once)"))
+        << p.err();
+    int st = p.finish();
+    expectExitCode(st, 143, p.err());
+    EXPECT_NE(p.err().find("velquin render: interrupted while "), std::string::npos) << p.err();
+    EXPECT_NE(p.err().find("the scene " + (d / "s.json").string() + ": nothing written"),
+              std::string::npos)
+        << p.err();
     EXPECT_EQ(namesIn(d), std::vector<std::string>{"s.json"});
 }
 

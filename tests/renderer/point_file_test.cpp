@@ -95,7 +95,24 @@ TEST(PointFileTest, MalformedFilesSayWhatIsWrong) {
                 "ends before vertex 1");
     expectError("ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
                 "property float z\nend_header\n1 2 oops\n",
-                "expected 3 numbers");
+                "bad.ply:8: vertex 0, property \"z\": \"oops\" is not a number");
+    // What stream extraction refused as "not a number" is told apart: not finite, or outside
+    // the property's type; a property given twice is refused in the header.
+    const std::string head = "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\n"
+                             "property float y\nproperty float z\n";
+    expectError(head + "end_header\n1 nan 3\n", "bad.ply:8: vertex 0, property \"y\": nan is "
+                                                "not a finite number");
+    expectError(head + "property uchar red\nproperty uchar green\nproperty uchar blue\n"
+                       "end_header\n1 2 3 300 -1 2.5\n",
+                "bad.ply:11: vertex 0, property \"red\": 300 is not a whole number from 0 to 255");
+    expectError(head + "property uchar green\nproperty uchar blue\nproperty uchar red\n"
+                       "end_header\n1 2 3 0 0 2.5\n",
+                "property \"red\": 2.5 is not a whole number from 0 to 255");
+    expectError(head + "property float red\nproperty float green\nproperty float blue\n"
+                       "end_header\n1 2 3 0.5 -1 0.5\n",
+                "bad.ply: vertex 0: a colour component below 0");
+    expectError(head + "property float x\nend_header\n1 2 3 4\n",
+                "bad.ply:7: property \"x\" named twice in element \"vertex\"");
     expectError("ply\nformat binary_little_endian 1.0\nelement vertex 1\nproperty float x\n"
                 "property float y\nproperty float z\nend_header\nabc",
                 "ends inside vertex 0");
