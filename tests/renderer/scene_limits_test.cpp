@@ -17,22 +17,24 @@
 #include <limits>
 
 namespace velquin::renderer {
+// The plug-in's classes, registered once for the whole program. The modules stay loaded to the
+// end, as the class directory that refers to them does (never unloaded before it): the host is
+// never freed, and this pointer, which the compiler must keep, holds it reachable to the end.
+PluginHost* sceneLimitsPluginHost = nullptr;
+
 namespace {
 
 namespace fs = std::filesystem;
 
-// The plug-in's classes, registered once for the whole program. The modules stay loaded to the
-// end, as the class directory that refers to them does (never unloaded before it).
 void loadPlugins() {
-    static PluginHost* host = [] {
+    if (sceneLimitsPluginHost != nullptr) {
+        return;
+    }
 #ifdef VELQUIN_LIB_VERSION
-        SetHostSDKVersion(VELQUIN_LIB_VERSION);
+    SetHostSDKVersion(VELQUIN_LIB_VERSION);
 #endif
-        auto* h = new PluginHost;
-        h->loadFolder(VELQUIN_PLUGIN_DIR);
-        return h;
-    }();
-    (void)host;
+    sceneLimitsPluginHost = new PluginHost;
+    sceneLimitsPluginHost->loadFolder(VELQUIN_PLUGIN_DIR);
 }
 
 // A VelquinMetaball naming `nodes` sphere nodes and holding a `table`-entry metaball table.
