@@ -237,10 +237,8 @@ def plain_rows(table, args, prog, image_dir):
                     runs.append(render_once(prog, scene_path, threads, args.plugins,
                                             os.path.join(image_dir, f"{name}-t{threads}.png")))
             except RuntimeError as e:
-                print(f"run.py: {name}, {threads} thread(s): {e}", file=sys.stderr)
+                rows.append(failed_row(name, metaballs, threads, e))
                 failed += 1
-                rows.append({"scene": name + " (failed)", "metaballs": metaballs,
-                             "threads": threads})
                 continue
             row = {"scene": name, "metaballs": metaballs if metaballs is not None else
                    runs[0]["metaballs"], "threads": threads}
@@ -257,6 +255,12 @@ def plain_rows(table, args, prog, image_dir):
                   file=sys.stderr)
     cols = COLUMNS + (SPEEDUP if len(args.threads) > 1 else []) + present(rows, BOUNDS)
     return rows, cols, failed
+
+
+def failed_row(name, metaballs, threads, error):
+    """Says why a scene's renders failed and gives its row in the table."""
+    print(f"run.py: {name}, {threads} thread(s): {error}", file=sys.stderr)
+    return {"scene": name + " (failed)", "metaballs": metaballs, "threads": threads}
 
 
 def pair_ratio(pairs, key):
@@ -287,10 +291,8 @@ def compare_rows(table, args, prog, other, image_dir):
                           f"{k + 1}/{args.repeat}: {a['render']:.3f} s render, other "
                           f"{b['render']:.3f} s", file=sys.stderr)
             except RuntimeError as e:
-                print(f"run.py: {name}, {threads} thread(s): {e}", file=sys.stderr)
+                rows.append(failed_row(name, metaballs, threads, e))
                 failed += 1
-                rows.append({"scene": name + " (failed)", "metaballs": metaballs,
-                             "threads": threads})
                 continue
             this_runs = [a for a, _ in pairs]
             other_runs = [b for _, b in pairs]
