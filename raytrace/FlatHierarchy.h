@@ -93,6 +93,11 @@ public:
     // metaballs in its order, so every sum is the one of the tree's point queries.
     template <class K> double sumAt(const float p[3]) const;
     template <class K> void sumsAt(const float points[4][3], double sums[4]) const;
+    // The average surface's sums (FieldAvg's and FieldGradAvg's arithmetic) at the first count
+    // (1 or 4) points, points[0] deciding the leaves; the layout must hold plain sizes when sized.
+    template <class K>
+    void averageSumsAt(const float points[][3], int count, float weightedCentre[][3],
+                       double weightSum[], double weightedRadius[]) const;
 
     static const FlatNode& nodeOf(const RayInterval& interval) {
         return *static_cast<const FlatNode*>(interval.payload);
@@ -354,6 +359,41 @@ template <class K> void FlatHierarchy::sumsAt(const float points[4][3], double s
                 const int j = __builtin_ctz(mask);
                 mask &= mask - 1;
                 sums[j] += K::eval(r2, static_cast<double>(d2[j]));
+            }
+        }
+    });
+}
+
+template <class K>
+void FlatHierarchy::averageSumsAt(const float points[][3], int count, float weightedCentre[][3],
+                                  double weightSum[], double weightedRadius[]) const {
+    const bool sized = radiusSq_ != nullptr;
+    forLeavesAt(points[0], [&](const FlatNode& leaf) {
+        const float* x = coords_.get() + 3 * static_cast<std::int64_t>(leaf.begin);
+        const float* y = x + leaf.count;
+        const float* z = y + leaf.count;
+        for (std::int32_t i = 0; i < leaf.count; ++i) {
+            const std::int32_t slot = leaf.begin + i;
+            const float reach = sized ? reach_[slot] : uniformReach_;
+            const double r2 = sized ? radiusSq_[slot] : uniformRadiusSq_;
+            for (int j = 0; j < count; ++j) {
+                const float dx = x[i] + (0.0f - points[j][0]);
+                const float dy = y[i] + (0.0f - points[j][1]);
+                const float dz = z[i] + (0.0f - points[j][2]);
+                float s = dx * dx + dy * dy;
+                s = s + dz * dz;
+                if (!(s <= reach)) {
+                    continue;
+                }
+                const double w = K::eval(r2, static_cast<double>(s));
+                const float wf = static_cast<float>(w);
+                weightedCentre[j][0] = weightedCentre[j][0] + x[i] * wf;
+                weightedCentre[j][1] = weightedCentre[j][1] + y[i] * wf;
+                weightedCentre[j][2] = weightedCentre[j][2] + z[i] * wf;
+                weightSum[j] += w;
+                if (size_) {
+                    weightedRadius[j] += w * size_[slot];
+                }
             }
         }
     });

@@ -256,8 +256,16 @@ double VelquinMetaballPrimitiveStatic::valueAt(const float p[3]) const {
     const StaticSource source(*this);
     double v = 0.0;
     // The summed field with one of the seven kernels: the laid-out leaves, the kernel compiled in.
-    const bool packed = !useAverage && withKernelType(fieldKernel, [&](auto kernel) {
-        v = flat.sumAt<decltype(kernel)>(p);
+    const bool packed = withKernelType(fieldKernel, [&](auto kernel) {
+        if (!useAverage) {
+            v = flat.sumAt<decltype(kernel)>(p);
+            return;
+        }
+        const float points[1][3] = {{p[0], p[1], p[2]}};
+        float centre[1][3] = {{0.0f, 0.0f, 0.0f}};
+        double weight[1] = {0.0}, radiusSum[1] = {0.0};
+        flat.averageSumsAt<decltype(kernel)>(points, 1, centre, weight, radiusSum);
+        v = averageValueAt(p, centre[0], weight[0], radiusSum[0], source.averageSettings());
     });
     if (!packed && useAverage) {
         FieldAvg field;
@@ -389,8 +397,8 @@ void VelquinMetaballPrimitiveStatic::normalAt(const float p[3], const float fall
             }
         }
     };
-    // The summed field with one of the seven kernels: the laid-out leaves, the kernel compiled in.
-    const bool packed = !useAverage && withKernelType(fieldKernel, [&](auto kernel) {
+    // One of the seven kernels: the laid-out leaves, the kernel compiled in.
+    const bool packed = withKernelType(fieldKernel, [&](auto kernel) {
         FieldGrad field; // for its four points
         field.setPoints(p);
         for (int j = 0; j < 4; ++j) {
@@ -399,7 +407,17 @@ void VelquinMetaballPrimitiveStatic::normalAt(const float p[3], const float fall
                 points[j][a] = field.points[j][a];
             }
         }
-        flat.sumsAt<decltype(kernel)>(points, f);
+        if (!useAverage) {
+            flat.sumsAt<decltype(kernel)>(points, f);
+            return;
+        }
+        float centre[4][3] = {};
+        double weight[4] = {0.0, 0.0, 0.0, 0.0}, radiusSum[4] = {0.0, 0.0, 0.0, 0.0};
+        flat.averageSumsAt<decltype(kernel)>(points, 4, centre, weight, radiusSum);
+        const AverageSettings settings = averageSettings(radii != nullptr);
+        for (int j = 0; j < 4; ++j) {
+            f[j] = averageValueAt(points[j], centre[j], weight[j], radiusSum[j], settings);
+        }
     });
     if (!packed && useAverage) {
         FieldGradAvg field;
